@@ -1,0 +1,54 @@
+#include "MMErrors.h"
+
+#include <iterator>
+
+namespace tv {
+
+namespace {
+
+struct Entry {
+  int id;
+  const char* text;
+};
+
+constexpr Entry kMessages[] = {
+    {SInvalidWaveFile, "Invalid wave file..."},
+    {SErrorReadingWaveFile, "Error reading wave file"},
+    {SUnableToOpenWaveFile, "Unable to open wave file"},
+    {SUnableToCreateWaveFile, "Unable to create wave file"},
+    {SUnableToSetupIOBuffer, "Unable to setup file IO buffer"},
+    {SErrorSeekingPosition, "Error seeking file position"},
+    {SInvalidParam, "Invalid param passed!"},
+    {SNotValidForConversion, "This wave file is not valid for conversion"},
+    {SUnableToConvert, "Unable to convert wave file"},
+    {SConversionAborted, "Conversion aborted"},
+    {SWaveFileFilter, "Wave Files(*.wav)|*.wav"},
+    {SNotValidAudioFile, "This is not a valid Audiofile"},
+    {SOutOfMemory, "Out of memory"},
+    {SPropertyWhileOpen, "Change to property while device was open"},
+    {SInvalidDeviceId, "Invalid DeviceID"},
+    {SInvalidWaveFormatGen, "Invalid WaveFormat"},
+    {SNoMemoryForHeader, "Unable to allocate memory for wave header"},
+    {SCantPlayFormat, "The actual device can't play this format"},
+    {SUnableToStartDevice, "Unable to start device"},
+    {SErrorFillingBuffer, "Error filling wave buffer"},
+    {SUnknownError, "Specified error number is out of range (unknown error)"},
+    {SCantRecordFormat, "The actual device can't record this format"},
+    {SCouldNotCreateThread, "Could not create thread"},
+    {SInvalidWaveFormat, "Invalid wave format"},
+    {SNoRecordingDevice, "No wave audio recording device found"},
+    {SNoPlayingDevice, "No wave audio playing device found"},
+    {SUnableToOpenDevice, "Unable to open device"},
+    {SUnableToCloseDevice, "Unable to close device"},
+};
+
+}  // namespace
+
+std::string LoadResString(int id) {
+  for (const Entry& e : kMessages) {
+    if (e.id == id) return e.text;
+  }
+  return LoadResString(SUnknownError);
+}
+
+}  // namespace tv
