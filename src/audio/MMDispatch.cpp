@@ -41,6 +41,10 @@ bool LoopDispatcher::IsMainThread() const {
   return owner_ == std::this_thread::get_id();
 }
 
+void LoopDispatcher::ProcessMessages() {
+  if (IsMainThread()) ProcessPending();
+}
+
 void LoopDispatcher::Post(std::function<void()> call) {
   {
     std::lock_guard lock(lock_);

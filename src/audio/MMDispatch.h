@@ -22,6 +22,9 @@ class Dispatcher {
   // rethrown in the caller. Called on the main thread, it runs at once.
   virtual void Invoke(const std::function<void()>& call) = 0;
   virtual bool IsMainThread() const = 0;
+  // Lets the main thread handle what is pending (events, posted calls)
+  // during long work done on it; does nothing on other threads.
+  virtual void ProcessMessages() = 0;
 };
 
 // The dispatcher in force. Until one is installed, a process-wide
@@ -40,6 +43,7 @@ class LoopDispatcher final : public Dispatcher {
   void Post(std::function<void()> call) override;
   void Invoke(const std::function<void()>& call) override;
   bool IsMainThread() const override;
+  void ProcessMessages() override;
 
   // Makes the calling thread the main thread.
   void BindToCurrentThread();
