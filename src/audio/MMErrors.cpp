@@ -1,6 +1,9 @@
 #include "MMErrors.h"
 
+#include <cstdio>
+#include <exception>
 #include <iterator>
+#include <mutex>
 
 namespace tv {
 
@@ -49,6 +52,38 @@ std::string LoadResString(int id) {
     if (e.id == id) return e.text;
   }
   return LoadResString(SUnknownError);
+}
+
+namespace {
+
+std::mutex gHandlerLock;
+ApplicationErrorHandler gHandler;
+
+}  // namespace
+
+void SetApplicationErrorHandler(ApplicationErrorHandler handler) {
+  std::lock_guard lock(gHandlerLock);
+  gHandler = std::move(handler);
+}
+
+void HandleApplicationError() {
+  std::string message = "Unknown error";
+  try {
+    throw;
+  } catch (const std::exception& e) {
+    message = e.what();
+  } catch (...) {
+  }
+  ApplicationErrorHandler handler;
+  {
+    std::lock_guard lock(gHandlerLock);
+    handler = gHandler;
+  }
+  if (handler) {
+    handler(message);
+  } else {
+    std::fprintf(stderr, "%s\n", message.c_str());
+  }
 }
 
 }  // namespace tv

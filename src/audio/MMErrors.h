@@ -2,6 +2,7 @@
 // every component error derives from.
 #pragma once
 
+#include <functional>
 #include <stdexcept>
 #include <string>
 
@@ -59,6 +60,14 @@ class EMMError : public std::runtime_error {
   }
 
 TV_DECLARE_ERROR(EMMOutOfMemory);
+
+// The program-wide handler for errors that nobody up the call chain can take,
+// such as a failure on a driver's worker thread. It may be called on any
+// thread. Without a handler the message goes to standard error.
+using ApplicationErrorHandler = std::function<void(const std::string& message)>;
+void SetApplicationErrorHandler(ApplicationErrorHandler handler);
+// Reports the exception in flight (call it from a catch block).
+void HandleApplicationError();
 TV_DECLARE_ERROR(EMMDSPError);
 
 }  // namespace tv
