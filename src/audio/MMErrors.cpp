@@ -43,6 +43,7 @@ constexpr Entry kMessages[] = {
     {SNoPlayingDevice, "No wave audio playing device found"},
     {SUnableToOpenDevice, "Unable to open device"},
     {SUnableToCloseDevice, "Unable to close device"},
+    {SAppendFormatMismatch, "The wave format differs from the file to append to"},
 };
 
 }  // namespace

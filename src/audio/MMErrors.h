@@ -39,6 +39,7 @@ enum MessageId : int {
   SNoPlayingDevice = 28161,
   SUnableToOpenDevice = 28162,
   SUnableToCloseDevice = 28163,
+  SAppendFormatMismatch = 28201,
 };
 
 // Text of a message id; an id without a text gives the text of SUnknownError.
