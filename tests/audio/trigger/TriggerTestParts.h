@@ -58,6 +58,11 @@ class Sink : public TMMDSPComponent {
     buffers.fetch_add(1);
     TMMDSPComponent::BufferReady(buffer);
   }
+  void Reset() {
+    std::lock_guard lock(lock_);
+    received_.clear();
+    buffers = 0;
+  }
   std::vector<uint8_t> Received() {
     std::lock_guard lock(lock_);
     return received_;
@@ -71,6 +76,8 @@ class Sink : public TMMDSPComponent {
 };
 
 inline std::vector<uint8_t> Counting(size_t n) {
+  // A pattern that does not repeat within a buffer, so that a lost, doubled
+  // or reordered block shows.
   std::vector<uint8_t> v(n);
   for (size_t i = 0; i < n; ++i) v[i] = static_cast<uint8_t>((i * 7 + i / 251) & 0xFF);
   return v;
