@@ -13,12 +13,9 @@ int DtmfKeyIndex(char c) {
 }
 
 std::array<std::string, 16> StandardKeyChars() {
+  // Digits 1..9 carry their own index, 0 is "0", then "*", "#", "A".."D".
   std::array<std::string, 16> chars;
-  for (int i = 1; i <= 9; ++i) chars[static_cast<size_t>(i)] = std::to_string(i);
-  chars[0] = "0";
-  chars[10] = "*";
-  chars[11] = "#";
-  for (int i = 12; i <= 15; ++i) chars[static_cast<size_t>(i)] = std::string(1, static_cast<char>('A' + i - 12));
+  for (size_t i = 0; i < chars.size(); ++i) chars[i] = std::string(1, kDtmfKeys[i].character);
   return chars;
 }
 
