@@ -1,21 +1,389 @@
 #include <gtest/gtest.h>
 
+#include <QAction>
 #include <QApplication>
+#include <QCheckBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenuBar>
+#include <QPushButton>
+#include <QSlider>
 #include <QTest>
+#include <thread>
 
+#include "DisplayPlaceholders.h"
+#include "TMMBitmapButton.h"
+#include "TMMGauge.h"
+#include "TMMLEDLabel.h"
+#include "TMMLed.h"
+#include "TMMNumberEdit.h"
+#include "WindowTestEnv.h"
+#include "uInfo.h"
 #include "uMain.h"
+#include "u_results.h"
 
 namespace tv {
 namespace {
 
-TEST(MainWindow, ShowsUnderItsTitleAndCloses) {
-  TFrmMain window;
-  window.show();
-  ASSERT_TRUE(QTest::qWaitForWindowExposed(&window));
-  EXPECT_EQ(window.windowTitle(), QStringLiteral("Tonvista"));
-  EXPECT_TRUE(window.isVisible());
-  EXPECT_TRUE(window.close());
-  EXPECT_FALSE(window.isVisible());
+using MainWindow = test::WindowTest;
+
+void ShowAndWait(QWidget& w) {
+  w.show();
+  ASSERT_TRUE(QTest::qWaitForWindowExposed(&w));
+}
+
+TEST_F(MainWindow, FirstStartWithoutStoredValuesUsesTheDesignPlaceAndSize) {
+  TFrmMain w;
+  ShowAndWait(w);
+  EXPECT_EQ(w.x(), 501);
+  EXPECT_EQ(w.y(), 129);
+  EXPECT_EQ(w.width(), 1061);
+  EXPECT_EQ(w.height(), 766);
+  EXPECT_EQ(w.windowTitle(), QStringLiteral("Tonvista"));
+}
+
+TEST_F(MainWindow, StoredPlaceAndSizeAreRestoredAndWrittenBackOnClose) {
+  WriteInt(kPreferenceKey, QStringLiteral("top"), 40);
+  WriteInt(kPreferenceKey, QStringLiteral("left"), 60);
+  WriteInt(kPreferenceKey, QStringLiteral("wide"), 900);
+  WriteInt(kPreferenceKey, QStringLiteral("hei"), 700);
+  TFrmMain w;
+  ShowAndWait(w);
+  EXPECT_EQ(w.pos(), QPoint(60, 40));
+  EXPECT_EQ(w.size(), QSize(900, 700));
+  w.move(70, 55);
+  w.resize(1000, 720);
+  QApplication::processEvents();
+  ASSERT_TRUE(w.close());
+  EXPECT_EQ(ReadInt(kPreferenceKey, QStringLiteral("left"), 0), 70);
+  EXPECT_EQ(ReadInt(kPreferenceKey, QStringLiteral("top"), 0), 55);
+  EXPECT_EQ(ReadInt(kPreferenceKey, QStringLiteral("wide"), 0), 1000);
+  EXPECT_EQ(ReadInt(kPreferenceKey, QStringLiteral("hei"), 0), 720);
+}
+
+TEST_F(MainWindow, APlaceOffEveryScreenFallsBackToTheDesignPlace) {
+  WriteInt(kPreferenceKey, QStringLiteral("left"), 30000);
+  WriteInt(kPreferenceKey, QStringLiteral("top"), -30000);
+  WriteInt(kPreferenceKey, QStringLiteral("wide"), 950);
+  TFrmMain w;
+  ShowAndWait(w);
+  EXPECT_EQ(w.pos(), QPoint(501, 129));
+  EXPECT_EQ(w.width(), 950);
+}
+
+TEST_F(MainWindow, PanFuncStaysCentredTruncatingTowardZero) {
+  TFrmMain w;
+  ShowAndWait(w);
+  EXPECT_EQ(w.Pan_func->size(), QSize(897, 217));
+  EXPECT_EQ(w.Pan_func->x(), 82);  // (1061 - 897) / 2
+  const struct {
+    int width;
+    int left;
+  } cases[] = {{1400, 251}, {898, 0}, {897, 0}, {896, 0}, {895, -1}, {800, -48}, {601, -148}};
+  for (const auto& c : cases) {
+    w.resize(c.width, 700);
+    QApplication::processEvents();
+    ASSERT_EQ(w.width(), c.width);
+    EXPECT_EQ(w.Pan_func->x(), c.left) << "window width " << c.width;
+  }
+  EXPECT_EQ(TFrmMain::PanFuncLeft(1), -448);
+}
+
+TEST_F(MainWindow, LayoutBandsHaveTheirDesignSizes) {
+  TFrmMain w;
+  ShowAndWait(w);
+  EXPECT_EQ(w.PanTitle->height(), 41);
+  EXPECT_EQ(w.PanLevel->width(), 109);
+  EXPECT_EQ(w.labDTMF->height(), 26);
+  EXPECT_EQ(w.labDTMF->width(), w.width());
+  EXPECT_EQ(w.PanControl->height(), 219);
+  EXPECT_EQ(w.labDTMF->Cells(), 61);
+  EXPECT_EQ(w.labDTMF->Caption(), QStringLiteral("DTMF TONE DETECTOR"));
+  EXPECT_EQ(w.MMSpectrum1->objectName(), QStringLiteral("MMSpectrum1"));
+  // The spectrum fills what the bands leave.
+  EXPECT_EQ(w.MMSpectrum1->width() + w.PanLevel->width(), w.width());
+  EXPECT_GT(w.MMSpectrum1->height(), 300);
+  EXPECT_TRUE(w.PanPlayer->isVisible());
+  EXPECT_FALSE(w.overl->isVisible());
+  EXPECT_FALSE(w.overr->isVisible());
+  EXPECT_EQ(w.Label17->text(), QStringLiteral("-inf"));
+  EXPECT_EQ(w.Label18->toolTip(), QStringLiteral("Click to reset"));
+}
+
+TEST_F(MainWindow, MenusCarryTheirCaptionsShortcutsAndOnlyWorkingEntriesAreEnabled) {
+  TFrmMain w;
+  QStringList titles;
+  for (QAction* a : w.menuBar()->actions()) titles << a->text();
+  EXPECT_EQ(titles, (QStringList{"&File", "Decode D&emos", "D&TMF Tone Setup", "&Analyzer Input",
+                                 "Tonvista &Data Value", "Preferen&ces", "Mp&3/wav tools",
+                                 "&Module", "&Info"}));
+  const struct {
+    const char* name;
+    const char* caption;
+    const char* shortcut;
+    bool enabled;
+  } entries[] = {
+      {"LoadPrject1", "&Load Analyzer Setting", "", false},
+      {"SaveProject1", "&Save Analyzer Setting", "", false},
+      {"SaveasDefault1", "Save Settings as Default", "", false},
+      {"N2", "Show Results Window", "", true},
+      {"Exit1", "Exit", "", true},
+      {"Verygoodfile1", "Very good file", "", false},
+      {"Fastfile50ms1", "Fast file 50 ms", "", false},
+      {"Badfile1", "Bad quality", "", false},
+      {"Verybadfile1", "Very bad quality", "", false},
+      {"DTMFSettings1", "D&TMF Tone Setup", "", true},
+      {"WavePlayer1", "&Wave Player", "", true},
+      {"LineIn1", "&Real Time Scan", "", false},
+      {"Frequ1", "&Generator", "", false},
+      {"StoreSpectrum1", "Store freezed Spectrum 1", "F5", false},
+      {"StoreSpectrum2", "Store freezed Spectrum 2", "F6", false},
+      {"StoreSpectrum3", "Store freezed Spectrum 3", "F7", false},
+      {"StoreSpectrum4", "Store freezed Spectrum 4", "F8", false},
+      {"LoadSpectrum1", "Load freezed Spectrum 1", "F9", false},
+      {"LoadSpectrum2", "Load freezed Spectrum 2", "F10", false},
+      {"LoadSpectrum3", "Load freezed Spectrum 3", "F11", false},
+      {"LoadSpectrum4", "Load freezed Spectrum 4", "F12", false},
+      {"AnalyzerEditor1", "Analyzer &Editor", "", false},
+      {"SetupforInput1", "Standard &Mixer Win95/98/00/NT", "", false},
+      {"InputDevice1", "&Input Device", "", false},
+      {"OutputDevice1", "&Output Device", "", false},
+      {"Spectrum1", "Spectrum &controls", "", false},
+      {"DtmfConverter1", "DTMF normalize && converter", "", false},
+      {"Mp3ToWav1", "Convert Mp3 to Wav", "", false},
+      {"NormalizeWave1", "Normalize wave files", "", false},
+      {"SplitStereo1", "Split Stereo into 2 mono files", "", false},
+      {"SwapChannels1", "Swap left with right channel", "", false},
+      {"PrintSpectrumSetup1", "Print Spectrum Setup", "", false},
+      {"PrinterSetup1", "Printer Setup", "", false},
+      {"LoadBackground1", "Load freezed Background", "", false},
+      {"ClearBackground1", "Clear freezed Background", "", false},
+      {"CheckBackgroundcolors2", "Check Background colors", "", false},
+      {"About1", "About", "", true},
+      {"HelpFile1", "&Help-File", "F1", false},
+  };
+  for (const auto& e : entries) {
+    auto* a = w.findChild<QAction*>(QString::fromLatin1(e.name));
+    ASSERT_NE(a, nullptr) << e.name;
+    EXPECT_EQ(a->text(), QString::fromLatin1(e.caption)) << e.name;
+    EXPECT_EQ(a->shortcut(), QKeySequence(QString::fromLatin1(e.shortcut))) << e.name;
+    EXPECT_EQ(a->isEnabled(), e.enabled) << e.name;
+  }
+  EXPECT_EQ(w.LineIn1->toolTip(), QStringLiteral("The one you choose by recording Input !"));
+  EXPECT_EQ(w.PrintModule1->title(), QStringLiteral("&Print Module"));
+  EXPECT_EQ(w.BackgroundModule1->title(), QStringLiteral("Background Module"));
+}
+
+TEST_F(MainWindow, PanelControlsOfLaterWorkAreShownButCannotBeUsedYet) {
+  TFrmMain w;
+  for (QWidget* c : std::initializer_list<QWidget*>{w.btnLoad, w.btnStart, w.btnPause, w.btnStop,
+                                                    w.MMBitmapButton3, w.MMBitmapButton4, w.bntRec,
+                                                    w.bntloop1, w.TrackBar, w.labTriggerStart,
+                                                    w.LabReal, w.btnGenerat, w.LabAnalyer}) {
+    EXPECT_FALSE(c->isEnabled()) << c->objectName().toStdString();
+  }
+  for (QWidget* c :
+       std::initializer_list<QWidget*>{w.tbThresh, w.cb_result, w.LabPlayer, w.LabTrigger}) {
+    EXPECT_TRUE(c->isEnabled()) << c->objectName().toStdString();
+  }
+  EXPECT_EQ(w.btnLoad->toolTip(), QStringLiteral("Select .wav"));
+  EXPECT_EQ(w.MMBitmapButton3->toolTip(), QStringLiteral("10 % Forward"));
+  EXPECT_EQ(w.MMBitmapButton4->toolTip(), QStringLiteral("10 % Rewind"));
+  EXPECT_EQ(w.labTriggerStart->text(), QStringLiteral("Scan for DTMF Tones"));
+  EXPECT_EQ(w.LabFile->text(), QStringLiteral("No Wav File selected"));
+  EXPECT_EQ(w.labRec->text(), QStringLiteral("No record File selected"));
+  EXPECT_EQ(w.Label10->text(), QStringLiteral("00:00.000"));
+  EXPECT_EQ(w.cb_result->text(), QStringLiteral("Show Results from decodated files"));
+  EXPECT_TRUE(w.cb_result->isChecked());
+  EXPECT_TRUE(w.ed_result->isHidden());
+  EXPECT_EQ(w.LabThreshLow->text(), QStringLiteral("Not loud/ besides noise"));
+  EXPECT_EQ(w.LabThreshHigh->text(), QStringLiteral("Fast (1ms) & Clean"));
+  EXPECT_EQ(w.edts1->MaxValue(), 100000000);
+}
+
+TEST_F(MainWindow, ExitFromTheMenuOrTheButtonClosesTheWindow) {
+  {
+    TFrmMain w;
+    ShowAndWait(w);
+    w.Exit1->trigger();
+    EXPECT_FALSE(w.isVisible());
+  }
+  TFrmMain w;
+  ShowAndWait(w);
+  QTest::mouseClick(w.LabTrigger, Qt::LeftButton);
+  EXPECT_FALSE(w.isVisible());
+  // Closing stored the window's place.
+  EXPECT_EQ(ReadInt(kPreferenceKey, QStringLiteral("left"), 0), 501);
+}
+
+TEST_F(MainWindow, StartupScreenClosesOnceTheWindowIsShownAndAboutBringsItBack) {
+  TFrmInfo info;
+  info.ShowNow();
+  ASSERT_TRUE(info.isVisible());
+  EXPECT_EQ(info.windowTitle(), QStringLiteral("Programm Info"));
+  EXPECT_EQ(info.size(), QSize(538, 309));
+  TFrmMain w(&info);
+  EXPECT_TRUE(info.isVisible());  // until the main window shows
+  ShowAndWait(w);
+  EXPECT_FALSE(info.isVisible());
+  w.About1->trigger();
+  EXPECT_TRUE(info.isVisible());
+  QTest::mouseClick(info.MMLabel13, Qt::LeftButton);
+  EXPECT_FALSE(info.isVisible());
+  EXPECT_TRUE(w.isVisible());
+}
+
+TEST_F(MainWindow, AboutWithoutAStartupScreenMakesItsOwn) {
+  TFrmMain w;
+  ShowAndWait(w);
+  EXPECT_EQ(w.FrmInfo(), nullptr);
+  w.About1->trigger();
+  ASSERT_NE(w.FrmInfo(), nullptr);
+  EXPECT_TRUE(w.FrmInfo()->isVisible());
+  QTest::mouseClick(w.FrmInfo()->Image1, Qt::LeftButton, Qt::NoModifier, QPoint(5, 5));
+  EXPECT_FALSE(w.FrmInfo()->isVisible());
+}
+
+TEST_F(MainWindow, ShowResultsCheckBoxFollowsTheStoredIntegerOnly) {
+  WriteInt(kPreferenceKey, QStringLiteral("show"), 0);
+  {
+    TFrmMain w;
+    EXPECT_TRUE(w.cb_result->isChecked());  // read at first show, not before
+    ShowAndWait(w);
+    EXPECT_FALSE(w.cb_result->isChecked());
+    w.cb_result->setChecked(true);
+    w.close();
+  }
+  EXPECT_EQ(ReadInt(kPreferenceKey, QStringLiteral("show"), -1), 1);
+  // Stored as a string the value is not read: the box keeps its design state.
+  WritePreference(PreferenceRoot::CurrentUser, kPreferenceKey, QStringLiteral("Show"), "0");
+  TFrmMain w;
+  ShowAndWait(w);
+  EXPECT_TRUE(w.cb_result->isChecked());
+}
+
+TEST_F(MainWindow, ThresholdSliderShowsItsPositionAndSharesIt) {
+  TFrmMain w;
+  ShowAndWait(w);
+  EXPECT_EQ(w.tbThresh->minimum(), 50);
+  EXPECT_EQ(w.tbThresh->maximum(), 525);
+  EXPECT_EQ(w.tbThresh->value(), 50);
+  EXPECT_EQ(w.Label8->text(), QStringLiteral("Threshold: 50"));
+  EXPECT_EQ(w.ThresholdPosition(), 50);
+  w.tbThresh->setValue(300);
+  EXPECT_EQ(w.Label8->text(), QStringLiteral("Threshold: 300"));
+  EXPECT_EQ(w.ThresholdPosition(), 300);
+  w.tbThresh->setFocus();
+  QTest::keyClick(w.tbThresh, Qt::Key_End);
+  EXPECT_EQ(w.Label8->text(), QStringLiteral("Threshold: 525"));
+  EXPECT_EQ(w.ThresholdPosition(), 525);
+}
+
+TEST_F(MainWindow, KeyCharactersAndStandardFrequenciesAreSetAtFirstShow) {
+  TFrmMain w;
+  EXPECT_TRUE(w.FKeyChar[1].isEmpty());
+  ShowAndWait(w);
+  const char* expected[16] = {"0", "1", "2", "3", "4", "5", "6", "7",
+                              "8", "9", "*", "#", "A", "B", "C", "D"};
+  for (size_t i = 0; i < 16; ++i) EXPECT_EQ(w.FKeyChar[i], QString::fromLatin1(expected[i])) << i;
+  const int columns[4] = {1209, 1336, 1477, 1633};
+  const int rows[4] = {697, 770, 852, 941};
+  for (size_t i = 0; i < 4; ++i) {
+    EXPECT_EQ(w.FColumnFreq[i].load(), columns[i]);
+    EXPECT_EQ(w.FRowFreq[i].load(), rows[i]);
+  }
+  EXPECT_FALSE(w.FKeyReleased);
+  EXPECT_EQ(w.FPeakLeft, -99);
+}
+
+TEST_F(MainWindow, KeysFromAWorkerArriveInOrderNoneLost) {
+  TFrmMain w;
+  ShowAndWait(w);
+  w.ClearDtmfText();
+  const QString alphabet = QStringLiteral("0123456789*#ABCD");
+  QString expected;
+  for (int i = 0; i < 3000; ++i) expected += alphabet.at(i % alphabet.size());
+  std::thread worker([&w, &alphabet] {
+    for (int i = 0; i < 3000; ++i) w.AppendDtmfKey(alphabet.at(i % alphabet.size()));
+  });
+  // The GUI thread keeps running its loop while the worker appends.
+  EXPECT_TRUE(QTest::qWaitFor([&] { return w.labDTMF->Caption().size() == 3000; }, 10000));
+  worker.join();
+  QApplication::processEvents();
+  EXPECT_EQ(w.labDTMF->Caption(), expected);
+}
+
+TEST_F(MainWindow, ReadingTheTextTakesKeysStillOnTheirWayAndClearingDropsThem) {
+  TFrmMain w;
+  ShowAndWait(w);
+  w.ClearDtmfText();
+  std::thread([&w] {
+    for (const char* k : {"5", "5", "5", "0", "1"}) w.AppendDtmfKey(QString::fromLatin1(k));
+  }).join();
+  // No event processed yet: the keys are still queued, yet the text has them.
+  EXPECT_EQ(w.DtmfText(), QStringLiteral("55501"));
+  w.AppendDtmfKey(QStringLiteral("4"));  // on the GUI thread: after them
+  EXPECT_EQ(w.labDTMF->Caption(), QStringLiteral("555014"));
+
+  std::thread([&w] { w.AppendDtmfKey(QStringLiteral("9")); }).join();
+  w.ClearDtmfText();
+  QApplication::processEvents();
+  EXPECT_TRUE(w.labDTMF->Caption().isEmpty());
+}
+
+TEST_F(MainWindow, ProgressFromAWorkerReachesTheGauge) {
+  TFrmMain w;
+  ShowAndWait(w);
+  std::thread worker([&w] {
+    for (int i = 0; i <= 20000; ++i) w.SetScanProgress(i * 100 / 20000);
+  });
+  worker.join();
+  EXPECT_TRUE(QTest::qWaitFor([&] { return w.Gauge->Progress() == 100; }, 5000));
+  w.SetScanProgress(250);
+  EXPECT_EQ(w.Gauge->Progress(), 100);
+  w.SetScanProgress(-4);
+  EXPECT_EQ(w.Gauge->Progress(), 0);
+}
+
+TEST_F(MainWindow, PeakLabelsAndOverloadLampsResetOnClick) {
+  TFrmMain w;
+  ShowAndWait(w);
+  w.Label17->setText(QStringLiteral("-3.00"));
+  w.Label18->setText(QStringLiteral("-4.00"));
+  w.FPeakLeft = 20000;
+  QTest::mouseClick(w.Label18, Qt::LeftButton);
+  EXPECT_EQ(w.Label17->text(), QStringLiteral("-inf"));
+  EXPECT_EQ(w.Label18->text(), QStringLiteral("-inf"));
+  EXPECT_EQ(w.FPeakLeft, -99);
+  w.LEDLeft->SetLit(true);
+  w.LEDRight->SetLit(true);
+  w.overl->show();
+  QTest::mouseClick(w.LEDRight, Qt::LeftButton);
+  EXPECT_FALSE(w.LEDLeft->Lit());
+  EXPECT_FALSE(w.LEDRight->Lit());
+  EXPECT_FALSE(w.overl->isVisible());
+}
+
+TEST_F(MainWindow, WavePlayerButtonAndEntryShowThePlayerPanel) {
+  TFrmMain w;
+  ShowAndWait(w);
+  w.PanPlayer->hide();
+  QTest::mouseClick(w.LabPlayer, Qt::LeftButton);
+  EXPECT_TRUE(w.PanPlayer->isVisible());
+  w.PanPlayer->hide();
+  w.WavePlayer1->trigger();
+  EXPECT_TRUE(w.PanPlayer->isVisible());
+}
+
+TEST_F(MainWindow, ShowResultsWindowEntryShowsTheResultsWindow) {
+  TFrmMain w;
+  ShowAndWait(w);
+  EXPECT_FALSE(w.f_result()->isVisible());
+  w.N2->trigger();
+  EXPECT_TRUE(w.f_result()->isVisible());
+  // Closing the program takes the results window along.
+  w.close();
+  EXPECT_FALSE(w.f_result()->isVisible());
 }
 
 }  // namespace

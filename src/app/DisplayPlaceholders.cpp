@@ -1,0 +1,35 @@
+#include "DisplayPlaceholders.h"
+
+#include <QPainter>
+
+namespace tv {
+
+TSpectrumPlaceholder::TSpectrumPlaceholder(QWidget* parent) : QWidget(parent) {
+  setAttribute(Qt::WA_OpaquePaintEvent);
+  setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Expanding);
+  setMinimumSize(0, 0);
+}
+
+void TSpectrumPlaceholder::paintEvent(QPaintEvent* /*event*/) {
+  QPainter painter(this);
+  painter.fillRect(rect(), Qt::black);
+}
+
+TLevelPlaceholder::TLevelPlaceholder(Qt::Orientation orientation, QWidget* parent)
+    : QWidget(parent), orientation_(orientation) {
+  setAttribute(Qt::WA_OpaquePaintEvent);
+}
+
+void TLevelPlaceholder::paintEvent(QPaintEvent* /*event*/) {
+  QPainter painter(this);
+  painter.fillRect(rect(), Qt::black);
+  // The faint segment ruling of an unlit bar meter.
+  painter.setPen(QColor(0, 38, 38));
+  if (orientation_ == Qt::Vertical) {
+    for (int y = height() - 3; y > 1; y -= 4) painter.drawLine(2, y, width() - 3, y);
+  } else {
+    for (int x = 2; x < width() - 1; x += 4) painter.drawLine(x, 2, x, height() - 3);
+  }
+}
+
+}  // namespace tv

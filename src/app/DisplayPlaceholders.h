@@ -1,0 +1,35 @@
+// Stand-ins for the display controls that are not part of the program yet:
+// the spectrum (an idle black display) and the level meters (empty wells).
+// They hold the place, the size and the object names that the real displays
+// take over; they show nothing they do not measure.
+#pragma once
+
+#include <QWidget>
+
+namespace tv {
+
+class TSpectrumPlaceholder : public QWidget {
+  Q_OBJECT
+
+ public:
+  explicit TSpectrumPlaceholder(QWidget* parent = nullptr);
+
+ protected:
+  void paintEvent(QPaintEvent* event) override;
+};
+
+// One empty meter well, vertical or horizontal.
+class TLevelPlaceholder : public QWidget {
+  Q_OBJECT
+
+ public:
+  explicit TLevelPlaceholder(Qt::Orientation orientation, QWidget* parent = nullptr);
+
+ protected:
+  void paintEvent(QPaintEvent* event) override;
+
+ private:
+  Qt::Orientation orientation_;
+};
+
+}  // namespace tv
