@@ -1,9 +1,14 @@
-// The desktop program. Besides the windows it knows one option, for
-// documentation and checks:
-//   --screenshot FILE       show the main window, save a picture of it as
-//                           FILE (PNG) once it is drawn, and quit;
+// The desktop program. Besides the windows it knows a few options, for
+// documentation, demonstrations and checks:
+//   --demo N                decode demonstration N (1..4) from the "Decode
+//                           Demos" menu once the window is up;
+//   --quit                  close the program when that is done;
+//   --screenshot FILE       save a picture of the main window as FILE (PNG)
+//                           once it is drawn (after the demonstration, if
+//                           one was asked for), and quit;
 //   --screenshot-dir DIR    the same for every window of the program, as
 //                           tonvista-<window>.png in DIR.
+#include <QAction>
 #include <QApplication>
 #include <QCommandLineParser>
 #include <QScreen>
@@ -76,7 +81,23 @@ int main(int argc, char** argv) {
                                          QStringLiteral("Save pictures of all windows and quit."),
                                          QStringLiteral("folder"));
   options.addOption(screenshotDir);
+  const QCommandLineOption demo(QStringLiteral("demo"),
+                                QStringLiteral("Decode demonstration N (1-4) at start."),
+                                QStringLiteral("N"));
+  options.addOption(demo);
+  const QCommandLineOption quit(QStringLiteral("quit"),
+                                QStringLiteral("Quit once the demonstration is done."));
+  options.addOption(quit);
   options.process(app);
+  int demoNumber = 0;
+  if (options.isSet(demo)) {
+    bool ok = false;
+    demoNumber = options.value(demo).toInt(&ok);
+    if (!ok || demoNumber < 1 || demoNumber > 4) {
+      std::fprintf(stderr, "tonvista: --demo takes a number from 1 to 4\n");
+      return 2;
+    }
+  }
 
   tv::ApplyAppearance(app);
   tv::ScopedQtDispatcher dispatcher;
@@ -91,17 +112,28 @@ int main(int argc, char** argv) {
   tv::TFrmMain main(&info);
   main.show();
 
-  if (options.isSet(screenshot) || options.isSet(screenshotDir)) {
+  const bool pictures = options.isSet(screenshot) || options.isSet(screenshotDir);
+  if (pictures || demoNumber > 0) {
     const QString file = options.value(screenshot);
     const QString folder = options.value(screenshotDir);
+    const bool quitAfter = pictures || options.isSet(quit);
     // Give the window system time to map and draw the window.
-    QTimer::singleShot(700, &main, [&main, file, folder] {
-      if (!SaveWindows(main, file, folder)) {
+    QTimer::singleShot(700, &main, [&main, file, folder, demoNumber, pictures, quitAfter] {
+      if (demoNumber > 0) {
+        QAction* entries[] = {main.Verygoodfile1, main.Fastfile50ms1, main.Badfile1,
+                              main.Verybadfile1};
+        entries[demoNumber - 1]->trigger();
+        // Let the results window and the label settle before the picture.
+        for (int i = 0; i < 10; ++i) QApplication::processEvents(QEventLoop::AllEvents, 20);
+        std::printf("%s\n", main.DtmfText().toUtf8().constData());
+        std::fflush(stdout);
+      }
+      if (pictures && !SaveWindows(main, file, folder)) {
         std::fprintf(stderr, "tonvista: cannot write the screenshots\n");
         QApplication::exit(1);
         return;
       }
-      main.close();
+      if (quitAfter) main.close();
     });
   }
   return QApplication::exec();

@@ -3,6 +3,9 @@
 #include <QAction>
 #include <QApplication>
 #include <QCheckBox>
+#include <QDeadlineTimer>
+#include <QDir>
+#include <QFileInfo>
 #include <QClipboard>
 #include <QCloseEvent>
 #include <QFrame>
@@ -20,9 +23,18 @@
 #include <QThread>
 #include <QVBoxLayout>
 #include <algorithm>
+#include <cstdio>
 
+#include "DataFolder.h"
 #include "DisplayPlaceholders.h"
 #include "DtmfKeys.h"
+#include "DtmfScan.h"
+#include "MMErrors.h"
+#include "MMPeak.h"
+#include "MMTrigg.h"
+#include "MMWave.h"
+#include "MMWaveFile.h"
+#include "Messages.h"
 #include "Preferences.h"
 #include "TMMBitmapButton.h"
 #include "TMMGauge.h"
@@ -30,8 +42,11 @@
 #include "TMMLEDPanel.h"
 #include "TMMLed.h"
 #include "TMMNumberEdit.h"
+#include "WaveDialogs.h"
+#include "uCon.h"
 #include "uDtmf.h"
 #include "uInfo.h"
+#include "uNormalize.h"
 #include "u_results.h"
 
 namespace tv {
@@ -63,6 +78,10 @@ void SetTextColor(QWidget* w, const QColor& color) {
   p.setColor(QPalette::WindowText, color);
   w->setPalette(p);
 }
+
+QString Bare(const QString& path) { return QFileInfo(path).fileName(); }
+
+const QString kSelectWaveFile = QStringLiteral("Please select a Wave File !");
 
 QAction* Entry(QMenu* menu, const char* name, const QString& caption, bool enabled,
                const QKeySequence& shortcut = {}) {
@@ -172,11 +191,41 @@ TFrmMain::TFrmMain(TFrmInfo* startupScreen, QWidget* parent)
   setCentralWidget(central);
   BuildMenus();
 
+  CreateComponents();
   FormCreate();
   CreateForms();
 }
 
-TFrmMain::~TFrmMain() = default;
+TFrmMain::~TFrmMain() {
+  // The scan ends before the window's parts go; its worker must find
+  // nothing of the window any more.
+  Trigger->OnBufferReady = nullptr;
+  Trigger->OnStop = nullptr;
+  Trigger->Close();
+  Trigger.reset();
+  SetApplicationErrorHandler(nullptr);
+}
+
+void TFrmMain::CreateComponents() {
+  WavePlayer = std::make_unique<TMMWaveFile>("WavePlayer");
+  WavePlayer->Wave().SetTimeFormat(tfMillisecond);
+  MMPeakDetect1 = std::make_unique<TMMPeakDetect>("MMPeakDetect1");
+  MMPeakDetect1->SetFFTLength(16384);
+  MMPeakDetect1->SetWindow(fwWelch);
+  Trigger = std::make_unique<TMMTrigger>("Trigger");
+  Trigger->SetInterval(5);
+  Trigger->OnBufferReady = [this](TMMDSPComponent* sender, PWaveHdr h) {
+    TriggerBufferReady(sender, h);
+  };
+  Trigger->OnStop = [this](TMMDSPComponent* sender) { TriggerStop(sender); };
+  // Failures that no caller can take, such as one on the scan's worker,
+  // are shown in a message box on the GUI thread.
+  SetApplicationErrorHandler([this](const std::string& message) {
+    const QString text = QString::fromStdString(message);
+    QMetaObject::invokeMethod(
+        this, [this, text] { ShowError(this, text); }, Qt::QueuedConnection);
+  });
+}
 
 TFrmInfo* TFrmMain::FrmInfo() const { return FrmInfo_; }
 
@@ -294,9 +343,8 @@ void TFrmMain::BuildPlayerPanel() {
   SetTextColor(head, QColor(0, 95, 110));
   head->setGeometry(10, 4, 200, 18);
 
-  // Transport row. The load, transport, seek, loop and record actions come
-  // with the wave file and sound device work; until then they are shown
-  // but cannot be pressed.
+  // Transport row. Play, pause, stop, seek, loop and record need the sound
+  // devices; until they come they are shown but cannot be pressed.
   const auto button = [&](TMMBitmapButton::Glyph glyph, const char* name, const QString& hint,
                           bool pressedState) {
     auto* b = new TMMBitmapButton(glyph, p);
@@ -307,6 +355,8 @@ void TFrmMain::BuildPlayerPanel() {
     return b;
   };
   btnLoad = button(TMMBitmapButton::Glyph::Load, "btnLoad", QStringLiteral("Select .wav"), false);
+  btnLoad->setEnabled(true);
+  connect(btnLoad, &TMMBitmapButton::clicked, this, [this] { btnLoadClick(); });
   MMBitmapButton4 = button(TMMBitmapButton::Glyph::Rewind, "MMBitmapButton4",
                            QStringLiteral("10 % Rewind"), false);
   btnStart = button(TMMBitmapButton::Glyph::Play, "btnStart", QStringLiteral("Play"), true);
@@ -411,7 +461,7 @@ void TFrmMain::BuildPlayerPanel() {
   labTriggerStart->setObjectName(QStringLiteral("labTriggerStart"));
   labTriggerStart->setFont(Bold(font(), 1.15));
   labTriggerStart->setGeometry(8, 8, sw - 16, 32);
-  labTriggerStart->setEnabled(false);  // wired with the decoder
+  connect(labTriggerStart, &QPushButton::clicked, this, &TFrmMain::labTriggerStartClick);
 
   Gauge = new TMMGauge(scan);
   Gauge->setObjectName(QStringLiteral("Gauge"));
@@ -467,12 +517,15 @@ void TFrmMain::BuildMenus() {
   connect(N2, &QAction::triggered, this, &TFrmMain::N2Click);
   connect(Exit1, &QAction::triggered, this, &TFrmMain::Exit1Click);
 
-  // The demonstration scans come with the decoder.
   DecodeDemos1 = SubMenu(bar, "DecodeDemos1", QStringLiteral("Decode D&emos"));
-  Verygoodfile1 = Entry(DecodeDemos1, "Verygoodfile1", QStringLiteral("Very good file"), false);
-  Fastfile50ms1 = Entry(DecodeDemos1, "Fastfile50ms1", QStringLiteral("Fast file 50 ms"), false);
-  Badfile1 = Entry(DecodeDemos1, "Badfile1", QStringLiteral("Bad quality"), false);
-  Verybadfile1 = Entry(DecodeDemos1, "Verybadfile1", QStringLiteral("Very bad quality"), false);
+  Verygoodfile1 = Entry(DecodeDemos1, "Verygoodfile1", QStringLiteral("Very good file"), true);
+  Fastfile50ms1 = Entry(DecodeDemos1, "Fastfile50ms1", QStringLiteral("Fast file 50 ms"), true);
+  Badfile1 = Entry(DecodeDemos1, "Badfile1", QStringLiteral("Bad quality"), true);
+  Verybadfile1 = Entry(DecodeDemos1, "Verybadfile1", QStringLiteral("Very bad quality"), true);
+  connect(Verygoodfile1, &QAction::triggered, this, &TFrmMain::Verygoodfile1Click);
+  connect(Fastfile50ms1, &QAction::triggered, this, &TFrmMain::Fastfile50ms1Click);
+  connect(Badfile1, &QAction::triggered, this, &TFrmMain::Badfile1Click);
+  connect(Verybadfile1, &QAction::triggered, this, &TFrmMain::Verybadfile1Click);
 
   DTMFSettings1 = bar->addAction(QStringLiteral("D&TMF Tone Setup"));
   DTMFSettings1->setObjectName(QStringLiteral("DTMFSettings1"));
@@ -515,12 +568,14 @@ void TFrmMain::BuildMenus() {
   OutputDevice1 = Entry(Preferences1, "OutputDevice1", QStringLiteral("&Output Device"), false);
   Spectrum1 = Entry(Preferences1, "Spectrum1", QStringLiteral("Spectrum &controls"), false);
 
-  // The wave file tools come with their converters.
+  // MP3 conversion, split and swap come with their own tools.
   Tools1 = SubMenu(bar, "Tools1", QStringLiteral("Mp&3/wav tools"));
   DtmfConverter1 =
-      Entry(Tools1, "DtmfConverter1", QStringLiteral("DTMF normalize && converter"), false);
+      Entry(Tools1, "DtmfConverter1", QStringLiteral("DTMF normalize && converter"), true);
   Mp3ToWav1 = Entry(Tools1, "Mp3ToWav1", QStringLiteral("Convert Mp3 to Wav"), false);
-  NormalizeWave1 = Entry(Tools1, "NormalizeWave1", QStringLiteral("Normalize wave files"), false);
+  NormalizeWave1 = Entry(Tools1, "NormalizeWave1", QStringLiteral("Normalize wave files"), true);
+  connect(DtmfConverter1, &QAction::triggered, this, &TFrmMain::DtmfConverter1Click);
+  connect(NormalizeWave1, &QAction::triggered, this, &TFrmMain::NormalizeWave1Click);
   SplitStereo1 =
       Entry(Tools1, "SplitStereo1", QStringLiteral("Split Stereo into 2 mono files"), false);
   SwapChannels1 =
@@ -552,10 +607,12 @@ void TFrmMain::BuildMenus() {
 
 void TFrmMain::CreateForms() {
   // The program's windows in their start-up order after the main window.
-  // Print setup, stored spectra, display colours, the device dialogs, the
-  // background spectrum and the wave file tools take their places here, in
-  // that order, ahead of the two below; the converter window follows fDtmf.
+  // Print setup, stored spectra, display colours, the device dialogs and the
+  // background spectrum take their places ahead of the normalizer; the MP3,
+  // split and swap tools follow it.
+  fNormalize_ = new TfNormalize(this);
   fDtmf_ = new TfDtmf(this);
+  fCon_ = new TfCon(this);
   f_result_ = new Tf_result(this);
 }
 
@@ -600,12 +657,7 @@ void TFrmMain::FormShow() {
   // The spectrum display gets LogFreq and DropPeaks here.
   FPeakLeft = kPeakReset;
   FPeakRight = kPeakReset;
-  const std::array<std::string, 16> chars = StandardKeyChars();
-  for (size_t i = 0; i < chars.size(); ++i) FKeyChar[i] = QString::fromStdString(chars[i]);
-  for (size_t i = 0; i < 4; ++i) {
-    FColumnFreq[i].store(kStandardColumnFreq[i], std::memory_order_relaxed);
-    FRowFreq[i].store(kStandardRowFreq[i], std::memory_order_relaxed);
-  }
+  FDecision.SetStandard();
   // The sound-device work starts live capture (MMWaveIn1) here.
   if (FrmInfo_ != nullptr) FrmInfo_->close();
 }
@@ -636,6 +688,10 @@ void TFrmMain::FormClose() {
   // writes "BinData0".."BinData3".
   WritePreference(kRoot, kPreferenceKey, QStringLiteral("show"), cb_result->isChecked());
   // The sound-device work closes MMWaveOut1 and MMWaveIn1 here.
+  // A scan still running ends without a result: the program is going.
+  shuttingDown_ = true;
+  Trigger->OnStop = nullptr;
+  CloseScan();
 
   // The other windows go with the program, without their own close
   // handlers (which would store their positions over the main window's).
@@ -672,10 +728,12 @@ void TFrmMain::DTMFSettings1Click() {
 }
 
 void TFrmMain::ApplyDtmfFrequencies() {
+  std::array<int32_t, 4> columns{}, rows{};
   for (int i = 0; i < 4; ++i) {
-    FColumnFreq[static_cast<size_t>(i)].store(fDtmf_->Edit(i)->Value(), std::memory_order_relaxed);
-    FRowFreq[static_cast<size_t>(i)].store(fDtmf_->Edit(i + 4)->Value(), std::memory_order_relaxed);
+    columns[static_cast<size_t>(i)] = fDtmf_->Edit(i)->Value();
+    rows[static_cast<size_t>(i)] = fDtmf_->Edit(i + 4)->Value();
   }
+  FDecision.SetFrequencies(columns, rows);
 }
 
 void TFrmMain::N2Click() {
@@ -787,5 +845,185 @@ void TFrmMain::RecordScanResult(const QString& fileName) {
   if (f_result_->cb_clip->isChecked())
     QGuiApplication::clipboard()->setText(ed_result->selectedText());
 }
+
+
+// ---- Loading and scanning ---------------------------------------------
+
+QString TFrmMain::FormatTime(int64_t ms) {
+  if (ms < 0) ms = 0;
+  const int64_t milli = ms % 1000;
+  const int64_t seconds = (ms / 1000) % 60;
+  const int64_t minutes = (ms / 60000) % 60;
+  const int64_t hours = (ms / 3600000) % 24;
+  const int64_t days = ms / 86400000;
+  char text[64];
+  if (ms < 3600000) {
+    std::snprintf(text, sizeof text, "%d:%2.2d.%3.3d", static_cast<int>(ms / 60000),
+                  static_cast<int>(seconds), static_cast<int>(milli));
+  } else if (ms < 86400000) {
+    std::snprintf(text, sizeof text, "%d:%2.2d:%2.2d.%3.3d", static_cast<int>(ms / 3600000),
+                  static_cast<int>(minutes), static_cast<int>(seconds), static_cast<int>(milli));
+  } else {
+    std::snprintf(text, sizeof text, "%d:%2.2d:%2.2d:%2.2d.%3.3d", static_cast<int>(days),
+                  static_cast<int>(hours), static_cast<int>(minutes), static_cast<int>(seconds),
+                  static_cast<int>(milli));
+  }
+  return QString::fromLatin1(text);
+}
+
+void TFrmMain::ShowFileInfo() {
+  const TMMWave& wave = WavePlayer->Wave();
+  const auto length = static_cast<int>(std::min<int64_t>(wave.DataSize(), INT32_MAX));
+  TrackBar->setEnabled(!wave.Empty());
+  TrackBar->setMaximum(length);
+  labLeft->setText(FormatTime(length));
+  MMLEDPanel7->SetValue(wave.BitLength());
+  MMLEDPanel6->SetValue(wave.SampleRate());
+  const WAVEFORMATEX* f = wave.PWaveFormat();
+  MMLEDMode2->SetChannels(f != nullptr ? f->nChannels : 0);
+  const QFileInfo file(QString::fromStdString(wave.FileName()));
+  // A file that cannot be found counts as -1 bytes, which shows as 0 kb.
+  const qint64 bytes = file.exists() ? file.size() : -1;
+  MMLEDPanel1->SetValue(static_cast<int>(bytes / 1024));
+  LabFile->setText(file.fileName());
+}
+
+bool TFrmMain::btnLoadClick() {
+  // The sound-device work closes MMWaveIn1 and MMWaveOut1 here and links
+  // WavePlayer -> MMWaveOut1 -> MMConnector1. A running scan ends first,
+  // with its result, since its file is about to change.
+  CloseScan();
+  ClearDtmfText();
+  const QString folder =
+      ReadPreference(kRoot, kPreferenceKey, QStringLiteral("InitDir"), QDir::currentPath());
+  const QString chosen = PromptOpenWave(this, QStringLiteral("Open Wave File"), folder);
+  if (!chosen.isEmpty()) {
+    WritePreference(kRoot, kPreferenceKey, QStringLiteral("InitDir"),
+                    QFileInfo(chosen).absolutePath());
+    fCon_->show();
+    QString name;
+    bool prepared = true;
+    try {
+      name = fCon_->NormalizeFile(fCon_->ConvertForDtmf(chosen));
+    } catch (const std::exception& e) {
+      prepared = false;
+      ShowError(this, QStringLiteral("%1 cannot be prepared for decoding:\n%2")
+                          .arg(Bare(chosen), QString::fromStdString(e.what())));
+    }
+    if (prepared) {
+      try {
+        WavePlayer->Wave().SetFileName(name.toStdString());
+      } catch (const std::exception& e) {
+        ShowError(this, QString::fromStdString(e.what()));
+      }
+      loading_ = true;
+      labTriggerStartClick();
+      loading_ = false;
+      ShowFileInfo();
+      // The MP3 work adds its test for MPEG data here.
+      setWindowTitle(QStringLiteral("Tonvista  - ") + Bare(name));
+      TrackBar->setValue(0);
+    }
+  }
+  const int length = WavePlayer->Wave().FileName().empty()
+                         ? 0
+                         : static_cast<int>(std::min<int64_t>(WavePlayer->Wave().DataSize(), 100000000));
+  edte1->SetRange(0, length);
+  edte1->SetValue(length);
+  fCon_->close();
+  return !chosen.isEmpty();
+}
+
+void TFrmMain::labTriggerStartClick() {
+  if (WavePlayer->Wave().Empty()) {
+    // During a load the file just chosen came to nothing: say so rather
+    // than open the dialog again. Otherwise the load scans what it loads.
+    if (loading_ || !btnLoadClick()) ShowMessage(this, kSelectWaveFile);
+    return;
+  }
+  // A scan still running ends here and records its result, before the
+  // label is cleared for the new one.
+  CloseScan();
+  PrepareFileScan();
+  Trigger->SetBufferSize(0);
+  Trigger->SetBufferSize(ScanBufferSize(WavePlayer->Wave().PWaveFormat()));
+  try {
+    Trigger->Start();
+  } catch (const std::exception& e) {
+    ShowError(this, QString::fromStdString(e.what()));
+  }
+}
+
+void TFrmMain::PrepareFileScan() {
+  MMPeakDetect1->SetEnabled(true);
+  ClearDtmfText();
+  // The sound-device work closes MMWaveIn1 and MMWaveOut1 here; the
+  // spectrum work resets LEDSpinYScale and the frequency scale to 1.
+  WavePlayer->SetOutput(Trigger.get());
+  Trigger->SetOutput(MMPeakDetect1.get());
+  MMPeakDetect1->SetOutput(nullptr);
+}
+
+void TFrmMain::CloseScan() {
+  Trigger->Close();
+  // A buffer in flight holds the close back until its delivery is done.
+  const QDeadlineTimer deadline(10000);
+  while (Trigger->IsOpen() && Trigger->ClosePending() && !deadline.hasExpired()) {
+    QApplication::processEvents(QEventLoop::ExcludeUserInputEvents, 5);
+  }
+}
+
+void TFrmMain::TriggerBufferReady(TMMDSPComponent*, PWaveHdr) {
+  const int index = FDecision.Decide(*MMPeakDetect1, ThresholdPosition());
+  if (index >= 0) AppendDtmfKey(QString::fromStdString(FDecision.KeyChar(index)));
+  const TMMWave& wave = WavePlayer->Wave();
+  const int64_t length = wave.DataSize();
+  if (length > 0) SetScanProgress(static_cast<int>(wave.Position() * 100 / length));
+}
+
+void TFrmMain::TriggerStop(TMMDSPComponent*) {
+  RecordScanResult(QString::fromStdString(WavePlayer->Wave().FileName()));
+}
+
+void TFrmMain::RunDemo(const QString& file, bool clearFirst) {
+  // A demonstration drops every failure: a missing file simply gives nothing.
+  try {
+    // The file under a running scan is about to change: that scan ends
+    // first, with its result.
+    CloseScan();
+    if (clearFirst) ClearDtmfText();
+    const QString path = QDir(DecodeDemosFolder()).filePath(file);
+    // The sound-device work closes MMWaveOut1 and sets its buffer size, the
+    // spectrum work resets LEDSpinYScale and the frequency scale, here.
+    WavePlayer->Wave().SetFileName(path.toStdString());
+    fCon_->show();
+    ShowFileInfo();
+    const QString name = fCon_->NormalizeFile(fCon_->ConvertForDtmf(path));
+    WavePlayer->Wave().SetFileName(name.toStdString());
+    labTriggerStartClick();
+    const QDeadlineTimer deadline(DemoPauseMs);
+    while (!deadline.hasExpired() && !shuttingDown_) {
+      QApplication::processEvents(QEventLoop::AllEvents, 20);
+    }
+    fCon_->close();
+    // The sound-device work starts playback of the file here.
+  } catch (...) {
+    fCon_->close();
+  }
+}
+
+void TFrmMain::Verygoodfile1Click() { RunDemo(QStringLiteral("5550147236dcba+#.wav"), true); }
+
+void TFrmMain::Fastfile50ms1Click() { RunDemo(QStringLiteral("DTMF 50ms 5550147236.wav"), false); }
+
+// The two poorer demonstrations also prepare the playback chain first; that
+// comes with the sound-device work.
+void TFrmMain::Badfile1Click() { RunDemo(QStringLiteral("dtmfbad_normalized.wav"), false); }
+
+void TFrmMain::Verybadfile1Click() { RunDemo(QStringLiteral("dtmfgood.wav"), false); }
+
+void TFrmMain::DtmfConverter1Click() { fCon_->exec(); }
+
+void TFrmMain::NormalizeWave1Click() { fNormalize_->exec(); }
 
 }  // namespace tv

@@ -10,7 +10,11 @@
 #include <array>
 #include <atomic>
 #include <cstdint>
+#include <memory>
 #include <mutex>
+
+#include "DtmfDecision.h"
+#include "MMDSPObj.h"
 
 class QAction;
 class QCheckBox;
@@ -35,6 +39,11 @@ class TMMNumberEdit;
 class TSpectrumPlaceholder;
 class TfDtmf;
 class Tf_result;
+class TfCon;
+class TfNormalize;
+class TMMWaveFile;
+class TMMTrigger;
+class TMMPeakDetect;
 
 class TFrmMain : public QMainWindow {
   Q_OBJECT
@@ -74,6 +83,39 @@ class TFrmMain : public QMainWindow {
   void SetScanProgress(int percent);
   // The position of tbThresh, the decision threshold. Any thread.
   int ThresholdPosition() const { return FThreshold.load(std::memory_order_relaxed); }
+  // Scans the loaded file (the "Scan for DTMF Tones" label). Without a file
+  // it runs the load action, which scans the chosen file itself.
+  void labTriggerStartClick();
+  // Builds the scan chain WavePlayer -> Trigger -> MMPeakDetect1.
+  void PrepareFileScan();
+  // The trigger's events: the decision per buffer (worker thread) and the
+  // end of the scan (GUI thread).
+  void TriggerBufferReady(TMMDSPComponent* sender, PWaveHdr lpWaveHdr);
+  void TriggerStop(TMMDSPComponent* sender);
+  // Ends a running scan; its result is recorded as at any other end.
+  void CloseScan();
+
+  // The load action of the Wave Player panel: the file dialog, conversion
+  // and normalisation for decoding, then the scan. True when a file was
+  // chosen.
+  bool btnLoadClick();
+  // Refreshes the panel's file displays from WavePlayer's wave.
+  void ShowFileInfo();
+  // "m:ss.mmm", "h:mm:ss.mmm" or "d:hh:mm:ss.mmm" for a time in milliseconds.
+  static QString FormatTime(int64_t ms);
+
+  // The "Decode Demos" entries.
+  void Verygoodfile1Click();
+  void Fastfile50ms1Click();
+  void Badfile1Click();
+  void Verybadfile1Click();
+  // How long a demo waits after starting its scan, handling events.
+  int DemoPauseMs = 5000;
+
+  // The wave tools menu.
+  void DtmfConverter1Click();
+  void NormalizeWave1Click();
+
   // Records the finished scan of `fileName` (full path) in the results window
   // from labDTMF: gauge to 0, ed_result, the result lines, the window shown
   // if cb_result is checked, the clipboard if the results window asks for it.
@@ -102,19 +144,22 @@ class TFrmMain : public QMainWindow {
 
   TfDtmf* fDtmf() const { return fDtmf_; }
   Tf_result* f_result() const { return f_result_; }
+  TfCon* fCon() const { return fCon_; }
+  TfNormalize* fNormalize() const { return fNormalize_; }
   TFrmInfo* FrmInfo() const;
 
   // ---- Decoder state ---------------------------------------------------
 
-  // Written on the GUI thread (first show, frequency dialog), read by the
-  // scan's worker; a change takes effect from the next buffer.
-  std::array<std::atomic<int32_t>, 4> FColumnFreq{};
-  std::array<std::atomic<int32_t>, 4> FRowFreq{};
-  // Filled at first show, before any scan can run; read-only afterwards.
-  std::array<QString, 16> FKeyChar;
-  // Touched by the scan's worker only.
-  std::array<int32_t, 16> FKeySum{};
-  bool FKeyReleased = false;
+  // The decision of every scan buffer: the eight frequencies (written on
+  // the GUI thread, read by the scan's worker), the key characters, the key
+  // sums and the release flag.
+  DtmfDecision FDecision;
+
+  // ---- Audio components ------------------------------------------------
+
+  std::unique_ptr<TMMWaveFile> WavePlayer;
+  std::unique_ptr<TMMPeakDetect> MMPeakDetect1;
+  std::unique_ptr<TMMTrigger> Trigger;  // last: it goes first
 
   // Transport and meter state of the panels.
   bool FPaused = false;
@@ -238,12 +283,19 @@ class TFrmMain : public QMainWindow {
   void BuildPlayerPanel();
   void BuildFuncPanel();
   void CreateForms();
+  void CreateComponents();
   void FlushDtmfKeys();
+  // One demonstration scan: steps shared by the four demo entries.
+  void RunDemo(const QString& file, bool clearFirst);
 
   QPointer<TFrmInfo> FrmInfo_;
   TfDtmf* fDtmf_ = nullptr;
   Tf_result* f_result_ = nullptr;
+  TfCon* fCon_ = nullptr;
+  TfNormalize* fNormalize_ = nullptr;
   bool shown_ = false;
+  bool loading_ = false;       // a load action is under way
+  bool shuttingDown_ = false;  // the window is closing
 
   std::atomic<int> FThreshold{kThresholdMin};
 

@@ -183,8 +183,8 @@ TEST_F(FrequencyDialog, TheMenuEntryAppliesTheDialogsFrequenciesAfterItCloses) {
   const int columns[4] = {1219, 1346, 1487, 1643};
   const int rows[4] = {707, 780, 862, 951};
   for (size_t i = 0; i < 4; ++i) {
-    EXPECT_EQ(w.FColumnFreq[i].load(), columns[i]);
-    EXPECT_EQ(w.FRowFreq[i].load(), rows[i]);
+    EXPECT_EQ(w.FDecision.ColumnFreq(static_cast<int>(i)), columns[i]);
+    EXPECT_EQ(w.FDecision.RowFreq(static_cast<int>(i)), rows[i]);
   }
   EXPECT_EQ(ReadInt(kDtmfPreferenceKey, QStringLiteral("N8"), -1), 951);
   // A non-number in an edit contributes frequency 0.
@@ -192,8 +192,8 @@ TEST_F(FrequencyDialog, TheMenuEntryAppliesTheDialogsFrequenciesAfterItCloses) {
     d.Edit(0)->setText(QStringLiteral("abc"));
     d.close();
   });
-  EXPECT_EQ(w.FColumnFreq[0].load(), 0);
-  EXPECT_EQ(w.FColumnFreq[1].load(), 1346);
+  EXPECT_EQ(w.FDecision.ColumnFreq(0), 0);
+  EXPECT_EQ(w.FDecision.ColumnFreq(1), 1346);
 }
 
 TEST_F(FrequencyDialog, ARestartDecodesWithStandardFrequenciesUntilTheDialogCloses) {
@@ -203,12 +203,12 @@ TEST_F(FrequencyDialog, ARestartDecodesWithStandardFrequenciesUntilTheDialogClos
   TFrmMain w;
   w.show();
   ASSERT_TRUE(QTest::qWaitForWindowExposed(&w));
-  EXPECT_EQ(w.FColumnFreq[0].load(), 1209);
-  EXPECT_EQ(w.FRowFreq[3].load(), 941);
+  EXPECT_EQ(w.FDecision.ColumnFreq(0), 1209);
+  EXPECT_EQ(w.FDecision.RowFreq(3), 941);
   // Opening and closing without a change is enough.
   RunSetup(w, [](TfDtmf& d) { d.close(); });
-  EXPECT_EQ(w.FColumnFreq[0].load(), 1000);
-  EXPECT_EQ(w.FRowFreq[3].load(), 1007);
+  EXPECT_EQ(w.FDecision.ColumnFreq(0), 1000);
+  EXPECT_EQ(w.FDecision.RowFreq(3), 1007);
 }
 
 }  // namespace

@@ -128,10 +128,10 @@ TEST_F(MainWindow, MenusCarryTheirCaptionsShortcutsAndOnlyWorkingEntriesAreEnabl
       {"SaveasDefault1", "Save Settings as Default", "", false},
       {"N2", "Show Results Window", "", true},
       {"Exit1", "Exit", "", true},
-      {"Verygoodfile1", "Very good file", "", false},
-      {"Fastfile50ms1", "Fast file 50 ms", "", false},
-      {"Badfile1", "Bad quality", "", false},
-      {"Verybadfile1", "Very bad quality", "", false},
+      {"Verygoodfile1", "Very good file", "", true},
+      {"Fastfile50ms1", "Fast file 50 ms", "", true},
+      {"Badfile1", "Bad quality", "", true},
+      {"Verybadfile1", "Very bad quality", "", true},
       {"DTMFSettings1", "D&TMF Tone Setup", "", true},
       {"WavePlayer1", "&Wave Player", "", true},
       {"LineIn1", "&Real Time Scan", "", false},
@@ -149,9 +149,9 @@ TEST_F(MainWindow, MenusCarryTheirCaptionsShortcutsAndOnlyWorkingEntriesAreEnabl
       {"InputDevice1", "&Input Device", "", false},
       {"OutputDevice1", "&Output Device", "", false},
       {"Spectrum1", "Spectrum &controls", "", false},
-      {"DtmfConverter1", "DTMF normalize && converter", "", false},
+      {"DtmfConverter1", "DTMF normalize && converter", "", true},
       {"Mp3ToWav1", "Convert Mp3 to Wav", "", false},
-      {"NormalizeWave1", "Normalize wave files", "", false},
+      {"NormalizeWave1", "Normalize wave files", "", true},
       {"SplitStereo1", "Split Stereo into 2 mono files", "", false},
       {"SwapChannels1", "Swap left with right channel", "", false},
       {"PrintSpectrumSetup1", "Print Spectrum Setup", "", false},
@@ -176,14 +176,14 @@ TEST_F(MainWindow, MenusCarryTheirCaptionsShortcutsAndOnlyWorkingEntriesAreEnabl
 
 TEST_F(MainWindow, PanelControlsOfLaterWorkAreShownButCannotBeUsedYet) {
   TFrmMain w;
-  for (QWidget* c : std::initializer_list<QWidget*>{w.btnLoad, w.btnStart, w.btnPause, w.btnStop,
+  for (QWidget* c : std::initializer_list<QWidget*>{w.btnStart, w.btnPause, w.btnStop,
                                                     w.MMBitmapButton3, w.MMBitmapButton4, w.bntRec,
-                                                    w.bntloop1, w.TrackBar, w.labTriggerStart,
-                                                    w.LabReal, w.btnGenerat, w.LabAnalyer}) {
+                                                    w.bntloop1, w.TrackBar, w.LabReal,
+                                                    w.btnGenerat, w.LabAnalyer}) {
     EXPECT_FALSE(c->isEnabled()) << c->objectName().toStdString();
   }
-  for (QWidget* c :
-       std::initializer_list<QWidget*>{w.tbThresh, w.cb_result, w.LabPlayer, w.LabTrigger}) {
+  for (QWidget* c : std::initializer_list<QWidget*>{w.btnLoad, w.labTriggerStart, w.tbThresh,
+                                                    w.cb_result, w.LabPlayer, w.LabTrigger}) {
     EXPECT_TRUE(c->isEnabled()) << c->objectName().toStdString();
   }
   EXPECT_EQ(w.btnLoad->toolTip(), QStringLiteral("Select .wav"));
@@ -281,18 +281,17 @@ TEST_F(MainWindow, ThresholdSliderShowsItsPositionAndSharesIt) {
 
 TEST_F(MainWindow, KeyCharactersAndStandardFrequenciesAreSetAtFirstShow) {
   TFrmMain w;
-  EXPECT_TRUE(w.FKeyChar[1].isEmpty());
   ShowAndWait(w);
   const char* expected[16] = {"0", "1", "2", "3", "4", "5", "6", "7",
                               "8", "9", "*", "#", "A", "B", "C", "D"};
-  for (size_t i = 0; i < 16; ++i) EXPECT_EQ(w.FKeyChar[i], QString::fromLatin1(expected[i])) << i;
+  for (size_t i = 0; i < 16; ++i) EXPECT_EQ(QString::fromStdString(w.FDecision.KeyChar(static_cast<int>(i))), QString::fromLatin1(expected[i])) << i;
   const int columns[4] = {1209, 1336, 1477, 1633};
   const int rows[4] = {697, 770, 852, 941};
   for (size_t i = 0; i < 4; ++i) {
-    EXPECT_EQ(w.FColumnFreq[i].load(), columns[i]);
-    EXPECT_EQ(w.FRowFreq[i].load(), rows[i]);
+    EXPECT_EQ(w.FDecision.ColumnFreq(static_cast<int>(i)), columns[i]);
+    EXPECT_EQ(w.FDecision.RowFreq(static_cast<int>(i)), rows[i]);
   }
-  EXPECT_FALSE(w.FKeyReleased);
+  EXPECT_FALSE(w.FDecision.KeyReleased());
   EXPECT_EQ(w.FPeakLeft, -99);
 }
 

@@ -1,0 +1,35 @@
+// "Normalize Wave file": scales a PCM wave file so that its loudest sample
+// reaches full scale, into a new file the user names.
+#pragma once
+
+#include <QDialog>
+
+class QLabel;
+class QPushButton;
+
+namespace tv {
+
+class TMMGauge;
+
+class TfNormalize : public QDialog {
+  Q_OBJECT
+
+ public:
+  explicit TfNormalize(QWidget* parent = nullptr);
+
+  void btnFileClick();
+  void Button2Click();
+  // Both passes over `fileName`; asks for the destination in between.
+  void Normalise(const QString& fileName);
+
+  QPushButton* btnFile;  // "Load wave file"
+  QPushButton* Button2;  // "Done"
+  QLabel* labSource;
+  QLabel* labdest;
+  QLabel* LabGain;
+  QLabel* Label2;  // peak
+  QLabel* LabGauge;
+  TMMGauge* Gauge;
+};
+
+}  // namespace tv
