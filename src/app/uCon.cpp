@@ -11,6 +11,7 @@
 #include "Preferences.h"
 #include "TMMGauge.h"
 #include "WaveDialogs.h"
+#include "uNormalize.h"
 
 namespace tv {
 
@@ -69,17 +70,7 @@ TfCon::TfCon(QWidget* parent) : QDialog(parent) {
     Gauge1->SetProgress(percent);
     Gauge1->repaint();
   };
-  converter_.Normalizer.OnProgress = [this](NormalizePhase phase, int percent) {
-    LabGauge->setText(phase == NormalizePhase::Scanning ? QStringLiteral("Scanning...")
-                                                        : QStringLiteral("Normalize..."));
-    Gauge->SetProgress(percent);
-    Gauge->repaint();
-    QApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
-  };
-  converter_.Normalizer.OnPeakFound = [this](const NormalizeOutcome& o) {
-    Label2->setText(QString::number(o.peak));
-    if (o.needsGain) LabGain->setText(QString::fromStdString(WaveNormalizer::GainText(o.gain)));
-  };
+  ShowNormalizeProgress(converter_.Normalizer, LabGauge, Gauge, Label2, LabGain);
 }
 
 QString TfCon::ConvertForDtmf(const QString& source) {

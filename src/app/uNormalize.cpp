@@ -28,6 +28,21 @@ struct WaitCursor {
 
 }  // namespace
 
+void ShowNormalizeProgress(WaveNormalizer& normalizer, QLabel* caption, TMMGauge* gauge,
+                           QLabel* peak, QLabel* gain) {
+  normalizer.OnProgress = [caption, gauge](NormalizePhase phase, int percent) {
+    caption->setText(phase == NormalizePhase::Scanning ? QStringLiteral("Scanning...")
+                                                       : QStringLiteral("Normalize..."));
+    gauge->SetProgress(percent);
+    gauge->repaint();
+    QApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
+  };
+  normalizer.OnPeakFound = [peak, gain](const NormalizeOutcome& o) {
+    peak->setText(QString::number(o.peak));
+    if (o.needsGain) gain->setText(QString::fromStdString(WaveNormalizer::GainText(o.gain)));
+  };
+}
+
 TfNormalize::TfNormalize(QWidget* parent) : QDialog(parent) {
   setObjectName(QStringLiteral("fNormalize"));
   setWindowTitle(QStringLiteral("Normalize Wave file"));
@@ -89,17 +104,7 @@ void TfNormalize::Button2Click() { accept(); }
 
 void TfNormalize::Normalise(const QString& fileName) {
   WaveNormalizer normalizer;
-  normalizer.OnProgress = [this](NormalizePhase phase, int percent) {
-    LabGauge->setText(phase == NormalizePhase::Scanning ? QStringLiteral("Scanning...")
-                                                        : QStringLiteral("Normalize..."));
-    Gauge->SetProgress(percent);
-    Gauge->repaint();
-    QApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
-  };
-  normalizer.OnPeakFound = [this](const NormalizeOutcome& o) {
-    Label2->setText(QString::number(o.peak));
-    if (o.needsGain) LabGain->setText(QString::fromStdString(WaveNormalizer::GainText(o.gain)));
-  };
+  ShowNormalizeProgress(normalizer, LabGauge, Gauge, Label2, LabGain);
   LabGauge->setText(QStringLiteral("Scanning..."));
   Gauge->setVisible(true);
   NormalizeOutcome outcome;

@@ -10,6 +10,12 @@ class QPushButton;
 namespace tv {
 
 class TMMGauge;
+class WaveNormalizer;
+
+// Lets a window follow a normalisation: the gauge and its caption
+// ("Scanning...", "Normalize..."), the peak and the gain labels.
+void ShowNormalizeProgress(WaveNormalizer& normalizer, QLabel* caption, TMMGauge* gauge,
+                           QLabel* peak, QLabel* gain);
 
 class TfNormalize : public QDialog {
   Q_OBJECT
