@@ -41,14 +41,7 @@ TfCon::TfCon(QWidget* parent) : QDialog(parent) {
   grid->addWidget(LabGauge, 1, 0);
   grid->addWidget(Gauge, 1, 1, 1, 3);
 
-  grid->addWidget(new QLabel(QStringLiteral("Peak :"), this), 2, 0);
-  Label2 = new QLabel(QStringLiteral("0"), this);
-  Label2->setObjectName(QStringLiteral("Label2"));
-  grid->addWidget(Label2, 2, 1);
-  grid->addWidget(new QLabel(QStringLiteral("Gain :"), this), 2, 2);
-  LabGain = new QLabel(QStringLiteral("0"), this);
-  LabGain->setObjectName(QStringLiteral("LabGain"));
-  grid->addWidget(LabGain, 2, 3);
+  AddPeakAndGainRow(*grid, 2, Label2, LabGain);
 
   grid->addWidget(new QLabel(QStringLiteral("Converted & Normalized file: "), this), 3, 0, 1, 4);
   labdest = new QLabel(this);

@@ -43,6 +43,18 @@ void ShowNormalizeProgress(WaveNormalizer& normalizer, QLabel* caption, TMMGauge
   };
 }
 
+void AddPeakAndGainRow(QGridLayout& grid, int row, QLabel*& peak, QLabel*& gain) {
+  QWidget* parent = grid.parentWidget();
+  grid.addWidget(new QLabel(QStringLiteral("Peak :"), parent), row, 0);
+  peak = new QLabel(QStringLiteral("0"), parent);
+  peak->setObjectName(QStringLiteral("Label2"));
+  grid.addWidget(peak, row, 1);
+  grid.addWidget(new QLabel(QStringLiteral("Gain :"), parent), row, 2);
+  gain = new QLabel(QStringLiteral("0"), parent);
+  gain->setObjectName(QStringLiteral("LabGain"));
+  grid.addWidget(gain, row, 3);
+}
+
 TfNormalize::TfNormalize(QWidget* parent) : QDialog(parent) {
   setObjectName(QStringLiteral("fNormalize"));
   setWindowTitle(QStringLiteral("Normalize Wave file"));
@@ -61,14 +73,7 @@ TfNormalize::TfNormalize(QWidget* parent) : QDialog(parent) {
   labdest->setObjectName(QStringLiteral("labdest"));
   grid->addWidget(labdest, 1, 1, 1, 3);
 
-  grid->addWidget(new QLabel(QStringLiteral("Peak :"), this), 2, 0);
-  Label2 = new QLabel(QStringLiteral("0"), this);
-  Label2->setObjectName(QStringLiteral("Label2"));
-  grid->addWidget(Label2, 2, 1);
-  grid->addWidget(new QLabel(QStringLiteral("Gain :"), this), 2, 2);
-  LabGain = new QLabel(QStringLiteral("0"), this);
-  LabGain->setObjectName(QStringLiteral("LabGain"));
-  grid->addWidget(LabGain, 2, 3);
+  AddPeakAndGainRow(*grid, 2, Label2, LabGain);
 
   LabGauge = new QLabel(QStringLiteral("Scanning..."), this);
   Gauge = new TMMGauge(this);

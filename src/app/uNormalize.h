@@ -4,6 +4,7 @@
 
 #include <QDialog>
 
+class QGridLayout;
 class QLabel;
 class QPushButton;
 
@@ -16,6 +17,8 @@ class WaveNormalizer;
 // ("Scanning...", "Normalize..."), the peak and the gain labels.
 void ShowNormalizeProgress(WaveNormalizer& normalizer, QLabel* caption, TMMGauge* gauge,
                            QLabel* peak, QLabel* gain);
+// The "Peak :" and "Gain :" read-outs (Label2, LabGain) in one grid row.
+void AddPeakAndGainRow(QGridLayout& grid, int row, QLabel*& peak, QLabel*& gain);
 
 class TfNormalize : public QDialog {
   Q_OBJECT
