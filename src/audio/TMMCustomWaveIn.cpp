@@ -844,7 +844,9 @@ void TMMCustomWaveIn::Close() {
     for (int i = 0; i < numBuffers_; ++i) {
       PWaveHdr header = headers_[i];
       if (header == nullptr) continue;
-      for (int n = 0; n < 65000 && (HeaderFlags(header) & WHDR_DONE) == 0; ++n) {
+      // Only a buffer the device still holds can still become done.
+      for (int n = 0; n < 65000 && (HeaderFlags(header) & (WHDR_DONE | WHDR_INQUEUE)) == WHDR_INQUEUE;
+           ++n) {
         std::this_thread::yield();
       }
       if ((HeaderFlags(header) & WHDR_DONE) == 0) SetHeaderFlags(header, WHDR_DONE);

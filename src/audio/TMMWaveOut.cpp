@@ -65,9 +65,7 @@ void TMMWaveOutThread::Execute() {
         Messages.ConfirmFlush();
         continue;
       }
-      if (handle == owner_->handle_.load() && !owner_->stopping_.load()) {
-        owner_->HandlePlayed(header);
-      }
+      if (handle == owner_->handle_.load()) owner_->HandlePlayed(header);
     }
   } catch (...) {
     Failed.store(true);
@@ -346,11 +344,18 @@ void TMMWaveOut::EndThread() {
 }
 
 void TMMWaveOut::Flush() {
-  if (callBackMode_ == cmWindow) {
+  {
+    std::lock_guard lock(lock_);
     generation_.fetch_add(1);
+    pendingDone_ = 0;
+  }
+  if (callBackMode_ != cmThread || !thread_ || thread_->Failed.load()) return;
+  if (thread_->TMMDSPThread::ThreadId() == std::this_thread::get_id()) {
+    thread_->Messages.ConfirmFlush();
     return;
   }
-  if (!thread_ || thread_->Failed.load()) return;
+  // The playback thread confirms once it is done with the buffer it may be
+  // handling, so nothing of the old run is handled after this.
   thread_->Messages.RequestFlush();
   const auto deadline = std::chrono::steady_clock::now() + kThreadTimeout;
   while (thread_->Messages.FlushRequested()) {
@@ -373,18 +378,19 @@ void TMMWaveOut::DeviceCallback(HWAVE handle, uint32_t message, void* instance, 
     case MM_WOM_OPEN: self->state_.store(wsOpen); break;
     case MM_WOM_CLOSE: self->state_.store(wsClosed); break;
     case MM_WOM_DONE: {
-      {
-        std::lock_guard lock(self->lock_);
-        if (self->queued_ > 0) --self->queued_;
-        if (self->resetting_.load()) {
-          if (self->queued_ == 0) self->resetting_.store(false);
-          return;
-        }
-        if (self->stopping_.load()) return;
+      // Routed under the lock: a Rewind or Stop that sets its flag and then
+      // flushes cannot miss a report on its way to the handler.
+      std::lock_guard lock(self->lock_);
+      if (self->queued_ > 0) --self->queued_;
+      if (self->resetting_.load()) {
+        if (self->queued_ == 0) self->resetting_.store(false);
+        return;
       }
+      if (self->stopping_.load()) return;
+      ++self->pendingDone_;
       switch (self->callBackMode_) {
         case cmThread:
-          if (self->thread_) self->thread_->Messages.Post(handle, header);
+          if (!self->thread_ || !self->thread_->Messages.Post(handle, header)) --self->pendingDone_;
           break;
         case cmCallback:
           try {
@@ -410,7 +416,7 @@ void TMMWaveOut::DeviceCallback(HWAVE handle, uint32_t message, void* instance, 
 }
 
 void TMMWaveOut::HandleOnMain(HWAVE handle, PWaveHdr header, uint64_t generation) {
-  if (handle != handle_.load() || generation != generation_.load() || stopping_.load()) return;
+  if (handle != handle_.load() || generation != generation_.load()) return;
   try {
     HandlePlayed(header);
   } catch (...) {
@@ -550,7 +556,9 @@ void TMMWaveOut::LeavePlayed() {
   bool post = false;
   {
     std::lock_guard lock(lock_);
-    if (depth_.fetch_sub(1) == 1 && (stopPending_.load() || queued_ <= 0) &&
+    // Everything played means: nothing at the device and no report of a
+    // played buffer still on its way to a handler.
+    if (depth_.fetch_sub(1) == 1 && (stopPending_.load() || (queued_ <= 0 && pendingDone_ == 0)) &&
         !pausePosted_.load()) {
       pausePosted_.store(true);
       stopping_.store(true);
@@ -566,10 +574,10 @@ void TMMWaveOut::LeavePlayed() {
 }
 
 void TMMWaveOut::HandlePlayed(PWaveHdr header) {
-  if (!IsStarted()) return;
   {
     std::lock_guard lock(lock_);
-    if (resetting_.load() || stopping_.load()) return;
+    if (pendingDone_ > 0) --pendingDone_;
+    if (!IsStarted() || resetting_.load() || stopping_.load()) return;
     depth_.fetch_add(1);
   }
   try {
@@ -688,6 +696,7 @@ void TMMWaveOut::Start() {
       std::lock_guard lock(lock_);
       bytesPlayed_ = 0;
       queued_ = 0;
+      pendingDone_ = 0;
     }
     positionOffset_.store(0);
     lastPosition_.store(0);
@@ -777,10 +786,15 @@ void TMMWaveOut::Restart() {
 }
 
 void TMMWaveOut::Rewind() {
-  if ((state_.load() & (wsStarted | wsPaused)) == 0 || resetting_.load()) return;
+  // Only a started output has a ring to refill; one paused before its
+  // Start fills the ring when it starts.
+  if (!IsStarted() || resetting_.load()) return;
   try {
     const HWAVE h = handle_.load();
-    resetting_.store(true);
+    {
+      std::lock_guard lock(lock_);
+      resetting_.store(true);
+    }
     Check("WaveOutPause:", devices_->waveOutPause(h));
     // Buffers reported as played before the rewind must not be refilled.
     Flush();
@@ -837,7 +851,9 @@ void TMMWaveOut::UnprepareAll() {
   std::exception_ptr firstError;
   for (PWaveHdr header : headers_) {
     if (header == nullptr) continue;
-    for (int n = 0; n < 65000 && (HeaderFlags(header) & WHDR_DONE) == 0; ++n) {
+    // Only a buffer the device still holds can still become done.
+    for (int n = 0; n < 65000 && (HeaderFlags(header) & (WHDR_DONE | WHDR_INQUEUE)) == WHDR_INQUEUE;
+         ++n) {
       std::this_thread::yield();
     }
     if ((HeaderFlags(header) & WHDR_DONE) == 0) SetHeaderFlags(header, WHDR_DONE);
@@ -864,6 +880,8 @@ void TMMWaveOut::StopNotification() {
   }
   state_.fetch_and(~(wsStarted | wsPaused));
   WaitForQueueEmpty(500);
+  // Reports of the run that ends must not reach the next one.
+  Flush();
   ChainStop();
   std::exception_ptr error;
   try {

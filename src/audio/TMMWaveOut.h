@@ -196,8 +196,10 @@ class TMMWaveOut : public TMMCustomWaveOutComponent {
   std::vector<PWaveHdr> headers_ = std::vector<PWaveHdr>(kMaxBuffers, nullptr);
   int inUse_ = 0;
   int ringIndex_ = 0;
-  // Guarded by lock_.
+  // Guarded by lock_: buffers at the device, and reports of played buffers
+  // routed to a handler that has not taken them yet.
   int queued_ = 0;
+  int pendingDone_ = 0;
   int64_t bytesPlayed_ = 0;
   std::atomic<int> depth_{0};
   std::atomic<bool> moreData_{false};
