@@ -288,7 +288,7 @@ int64_t TMMCustomWaveIn::ComputeByteLimit() const {
   if (maxRecordTime_ < 0 || f == nullptr || f->nBlockAlign == 0 || f->nSamplesPerSec == 0) {
     return INT64_MAX;
   }
-  const int64_t t = maxRecordTime_;
+  const int64_t t = maxRecordTime_.load();
   const int64_t align = f->nBlockAlign;
   int64_t bytes = t;
   if (timeFormat_ == tfMillisecond) bytes = RoundUpToBlock(t * f->nAvgBytesPerSec / 1000, align);
@@ -329,7 +329,8 @@ int64_t TMMCustomWaveIn::Position() const {
   if (timeFormat_ == tfByte) {
     result = RoundUpToBlock(samples * f->nAvgBytesPerSec / f->nSamplesPerSec, f->nBlockAlign);
   }
-  if (maxRecordTime_ > 0) result = std::min<int64_t>(result, maxRecordTime_);
+  const int32_t limit = maxRecordTime_.load();
+  if (limit > 0) result = std::min<int64_t>(result, limit);
   return result;
 }
 
@@ -594,10 +595,11 @@ void TMMCustomWaveIn::HandleBuffer(PWaveHdr header) {
 void TMMCustomWaveIn::BufferReady(PWaveHdr buffer) {
   bool stopIt = false;
   bytesTotal_ += buffer->dwBytesRecorded;
-  if (maxRecordTime_ > 0 && bytesTotal_ >= byteLimit_) {
-    const int64_t excess = bytesTotal_ - byteLimit_;
+  const int64_t limit = byteLimit_.load();
+  if (maxRecordTime_.load() > 0 && bytesTotal_ >= limit) {
+    const int64_t excess = bytesTotal_ - limit;
     buffer->dwBytesRecorded -= static_cast<uint32_t>(std::min<int64_t>(excess, buffer->dwBytesRecorded));
-    bytesTotal_ = byteLimit_;
+    bytesTotal_ = limit;
     stopIt = true;
   }
   if (++bufferIndex_ >= numBuffers_) bufferIndex_ = 0;

@@ -90,7 +90,7 @@ class TMMCustomWaveIn : public TMMCustomSoundComponent {
   void SetTimeFormat(TMMTimeFormats value);
   TMMTimeFormats TimeFormat() const { return timeFormat_; }
   void SetMaxRecordTime(int32_t value);
-  int32_t MaxRecordTime() const { return maxRecordTime_; }
+  int32_t MaxRecordTime() const { return maxRecordTime_.load(); }
   void SetPriority(TThreadPriority value);
   TThreadPriority Priority() const { return priority_.load(); }
 
@@ -179,7 +179,8 @@ class TMMCustomWaveIn : public TMMCustomSoundComponent {
   TMMBits bitLength_ = b8Bit;
   int sampleRate_ = 11025;
   TMMTimeFormats timeFormat_ = tfByte;
-  int32_t maxRecordTime_ = -1;
+  // May change while capturing; the delivering thread reads them.
+  std::atomic<int32_t> maxRecordTime_{-1};
   std::atomic<TThreadPriority> priority_{tpHigher};
 
   // The buffer table; slots 0..NumBuffers-1 hold blocks while open.
@@ -189,7 +190,7 @@ class TMMCustomWaveIn : public TMMCustomSoundComponent {
   int queued_ = 0;
   std::atomic<int> depth_{0};
   int64_t bytesTotal_ = 0;
-  int64_t byteLimit_ = INT64_MAX;
+  std::atomic<int64_t> byteLimit_{INT64_MAX};
   // Written by the delivering thread, read by Position on the main thread.
   std::atomic<uint32_t> lastPosition_{0};
   std::atomic<uint32_t> wrapCount_{0};

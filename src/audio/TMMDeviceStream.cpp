@@ -241,15 +241,6 @@ void TMMDeviceStream::NotifierLoop() {
   pthread_setname_np(pthread_self(), "tv-device");
   std::unique_lock lock(lock_);
   for (;;) {
-    const auto ready = [this] {
-      return quit_ || doneCount_ > 0 || (lostCode_.load() != 0 && !lostReported_) ||
-             (openPending_ && std::chrono::steady_clock::now() >= openDue_);
-    };
-    if (openPending_) {
-      wake_.wait_until(lock, openDue_, ready);
-    } else {
-      wake_.wait(lock, ready);
-    }
     if (openPending_ && std::chrono::steady_clock::now() >= openDue_) {
       openPending_ = false;
       lock.unlock();
@@ -280,6 +271,13 @@ void TMMDeviceStream::NotifierLoop() {
       continue;
     }
     if (quit_) return;
+    // Every change is made under the lock before a notify, so nothing is
+    // missed between the checks above and the wait.
+    if (openPending_) {
+      wake_.wait_until(lock, openDue_);
+    } else {
+      wake_.wait(lock);
+    }
   }
 }
 

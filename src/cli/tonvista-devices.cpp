@@ -205,12 +205,6 @@ class Recorder {
     std::lock_guard lock(lock_);
     return total_;
   }
-  // Runs `look` on the frames so far without copying them.
-  template <class Look>
-  auto Inspect(const Look& look) {
-    std::lock_guard lock(lock_);
-    return look(frames_);
-  }
 
  private:
   std::mutex lock_;
@@ -251,7 +245,7 @@ struct Alignment {
 std::optional<Alignment> FindSignal(const std::vector<uint32_t>& rec, const TestSignal& signal,
                                     uint64_t played) {
   int candidates = 0;
-  for (uint64_t j = 0; j + kProbe <= rec.size() && candidates < 64; ++j) {
+  for (uint64_t j = 0; j + kProbe <= rec.size() && candidates < 16; ++j) {
     if (rec[j] == 0) continue;
     ++candidates;
     for (uint64_t k = 0; k + kProbe <= played; ++k) {
@@ -382,11 +376,10 @@ int RunCheck(const CheckOptions& o) {
     Clock::time_point lastLook{};
     loop.RunUntil(
         [&] {
-          if (!start && Clock::now() - lastLook > std::chrono::milliseconds(200)) {
+          if (!start && Clock::now() - lastLook > std::chrono::milliseconds(500)) {
+            // On a copy: the capture thread must never wait for the search.
+            start = FindSignal(recorded.Frames(), signal, played);
             lastLook = Clock::now();
-            start = recorded.Inspect([&](const std::vector<uint32_t>& frames) {
-              return FindSignal(frames, signal, played);
-            });
           }
           return start && recorded.Total() >= start->recorded + (played - start->signal);
         },

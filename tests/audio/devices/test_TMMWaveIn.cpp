@@ -289,9 +289,13 @@ TEST_P(WaveInModeTest, PauseHoldsTheDataAndRestartGoesOn) {
   ASSERT_TRUE(RunUntil([&] { return sink.Count() >= 3; }));
   in.Pause();
   EXPECT_TRUE(in.IsPaused());
-  RunFor(50ms);
-  const size_t paused = sink.Count();
+  in.SetTimeFormat(tfByte);
   const int64_t position = in.Position();
+  // The buffer the pause handed back arrives; then everything counted is in.
+  ASSERT_TRUE(RunUntil([&] {
+    return static_cast<int64_t>(sink.ByteCount() + in.DeviceStatistics().OverrunBytes) == position;
+  }));
+  const size_t paused = sink.Count();
   RunFor(150ms);
   EXPECT_EQ(sink.Count(), paused);
   EXPECT_EQ(in.Position(), position);
@@ -439,13 +443,15 @@ TEST_F(WaveInTest, PositionCountsOnAcrossTheDeviceCounterWrap) {
   const uint64_t beyond = (uint64_t{1} << 20) + 200000;
   ASSERT_TRUE(RunUntil([&] { return sink.ByteCount() / 4 > beyond; }, 30s));
   in.Pause();
-  RunFor(50ms);
   // The device counted what it delivered and what it had to drop for want
   // of a queued buffer. The wrap base is the last position with its low 20
   // bits set, 0xFFFFF, one short of the 2^20 samples the counter ran.
-  const auto counted = static_cast<int64_t>(sink.ByteCount() / 4 +
-                                            in.DeviceStatistics().OverrunBytes / 4);
-  EXPECT_EQ(in.Position(), counted - 1);
+  const auto counted = [&] {
+    return static_cast<int64_t>(sink.ByteCount() / 4 + in.DeviceStatistics().OverrunBytes / 4);
+  };
+  // The buffer the pause returned is still on its way.
+  RunUntil([&] { return in.Position() == counted() - 1; }, 3s);
+  EXPECT_EQ(in.Position(), counted() - 1);
   in.Close();
 }
 
@@ -462,10 +468,12 @@ TEST_F(WaveInTest, PositionFromADeviceThatCountsInBytes) {
   in.Start();
   ASSERT_TRUE(RunUntil([&] { return sink.Count() >= 5; }));
   in.Pause();
-  RunFor(50ms);
-  const auto delivered = static_cast<int64_t>(sink.ByteCount() / 4);
-  EXPECT_GE(in.Position(), delivered);
-  EXPECT_LE(in.Position(), delivered + 10 * 512);
+  // Answered in bytes, converted to samples: what the device counted.
+  const auto counted = [&] {
+    return static_cast<int64_t>(sink.ByteCount() / 4 + in.DeviceStatistics().OverrunBytes / 4);
+  };
+  RunUntil([&] { return in.Position() == counted(); }, 3s);
+  EXPECT_EQ(in.Position(), counted());
   in.Close();
 }
 

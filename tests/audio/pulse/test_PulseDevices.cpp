@@ -8,6 +8,8 @@
 #include "../devices/DeviceTestParts.h"
 #include "PulseServer.h"
 #include "RunProcess.h"
+#include "SoundLibraries.h"
+#include "TestFiles.h"
 #include "TMMWaveIn.h"
 #include "TMMWaveOut.h"
 
@@ -203,19 +205,26 @@ TEST_F(PulseTest, RandomCommandsOnBothDirections) {
 // tonvista-devices as a user runs it.
 const std::string kTool = std::string(TONVISTA_BINARY_DIR) + "/bin/tonvista-devices";
 
-// Runs the tool. Under AddressSanitizer its leak check is off: ALSA's
-// start-up probe leaves allocations of unloaded plugins behind (see
-// KeepSoundLibraries.cpp); the tool's own code is checked in process.
+// Runs the tool with the sanitizer options that the sound libraries need.
 ProcessResult RunTool(const std::vector<std::string>& args) {
-  const char* old = std::getenv("ASAN_OPTIONS");
-  const std::string saved = old != nullptr ? old : "";
-  setenv("ASAN_OPTIONS", (saved + (saved.empty() ? "" : ":") + "detect_leaks=0").c_str(), 1);
+  TempDir folder;
+  const ChildSanitizerOptions options = SanitizerOptionsForChild(folder.Path().string());
+  const char* oldAsan = std::getenv("ASAN_OPTIONS");
+  const char* oldTsan = std::getenv("TSAN_OPTIONS");
+  const std::string savedAsan = oldAsan != nullptr ? oldAsan : "";
+  const std::string savedTsan = oldTsan != nullptr ? oldTsan : "";
+  setenv("ASAN_OPTIONS", options.asan.c_str(), 1);
+  setenv("TSAN_OPTIONS", options.tsan.c_str(), 1);
   ProcessResult r = RunProcess(kTool, args);
-  if (old != nullptr) {
-    setenv("ASAN_OPTIONS", saved.c_str(), 1);
-  } else {
-    unsetenv("ASAN_OPTIONS");
-  }
+  const auto restore = [](const char* name, const char* old, const std::string& saved) {
+    if (old != nullptr) {
+      setenv(name, saved.c_str(), 1);
+    } else {
+      unsetenv(name);
+    }
+  };
+  restore("ASAN_OPTIONS", oldAsan, savedAsan);
+  restore("TSAN_OPTIONS", oldTsan, savedTsan);
   return r;
 }
 
