@@ -164,6 +164,11 @@ TMMDeviceStatistics TMMDeviceStream::Statistics() const {
   return stats_;
 }
 
+void TMMDeviceStream::NoteDeviceOverrun() {
+  std::lock_guard lock(lock_);
+  ++stats_.Overruns;
+}
+
 void TMMDeviceStream::Lost(MMRESULT code) {
   {
     std::lock_guard lock(lock_);

@@ -56,6 +56,8 @@ class TMMDeviceStream {
   uint32_t Position() const;
   TMMDeviceStatistics Statistics() const;
 
+  // The device itself dropped input (its own buffer overflowed).
+  void NoteDeviceOverrun();
   // The device failed; reported once, after the buffers finished before it.
   void Lost(MMRESULT code);
   bool IsLost() const { return lostCode_.load() != 0; }

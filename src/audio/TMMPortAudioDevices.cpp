@@ -4,8 +4,15 @@
 #include <dlfcn.h>
 #include <portaudio.h>
 
+#include <pthread.h>
+
 #include <algorithm>
 #include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <mutex>
+#include <thread>
+#include <vector>
 
 #include "TMMDeviceStream.h"
 
@@ -55,37 +62,96 @@ PaSampleFormat SampleFormat(const WAVEFORMATEX& f) {
 class TMMPortAudioDevices::Device {
  public:
   Device(bool input, TMMDeviceId id, HWAVE handle, const WAVEFORMATEX& format,
-         TMMWaveCallback callback, void* instance)
+         TMMWaveCallback callback, void* instance, unsigned long periodFrames)
       : Stream(input ? TMMDeviceStream::Direction::Capture : TMMDeviceStream::Direction::Playback,
                handle, format, callback, instance, kMaxQueued),
         Input(input),
         Id(id),
-        Align(std::max<uint16_t>(format.nBlockAlign, 1)) {}
+        Align(std::max<uint16_t>(format.nBlockAlign, 1)),
+        Period(periodFrames),
+        rate_(std::max<uint32_t>(format.nSamplesPerSec, 1)) {
+    if (Input) chunk_.resize(static_cast<size_t>(Period) * 4 * Align);
+  }
+  ~Device() { StopReader(); }
 
-  static int Callback(const void* in, void* out, unsigned long frames,
+  // Playback runs in PortAudio's callback.
+  static int Callback(const void*, void* out, unsigned long frames,
                       const PaStreamCallbackTimeInfo*, PaStreamCallbackFlags, void* user) {
     auto* self = static_cast<Device*>(user);
-    const auto bytes = static_cast<uint32_t>(frames * self->Align);
-    if (self->Input) {
-      if (in != nullptr) self->Stream.Capture(static_cast<const uint8_t*>(in), bytes);
-    } else {
-      self->Stream.Render(static_cast<uint8_t*>(out), bytes);
-    }
+    self->Stream.Render(static_cast<uint8_t*>(out), static_cast<uint32_t>(frames * self->Align));
     return paContinue;
   }
 
-  // PortAudio ends a stream by itself only when the device failed.
+  // PortAudio ends a callback stream by itself only when the device failed.
   static void Finished(void* user) {
     auto* self = static_cast<Device*>(user);
     if (!self->Closing.load()) self->Stream.Lost(MMSYSERR_DEVICELOST);
+  }
+
+  // Capture is read on a thread of our own, and only what the device holds
+  // already: while a sound server warms up, PortAudio's own wait for input
+  // polls ALSA's pulse plugin in a busy loop for a second or two.
+  void StartReader() {
+    reader_ = std::thread([this] { ReadLoop(); });
+  }
+  void StopReader() {
+    {
+      std::lock_guard guard(readerLock_);
+      quit_ = true;
+    }
+    readerWake_.notify_all();
+    if (reader_.joinable()) reader_.join();
   }
 
   TMMDeviceStream Stream;
   const bool Input;
   const TMMDeviceId Id;
   const uint32_t Align;
+  const unsigned long Period;
   PaStream* Pa = nullptr;
   std::atomic<bool> Closing{false};
+
+ private:
+  void ReadLoop() {
+    pthread_setname_np(pthread_self(), "tv-pa-input");
+    const auto chunkFrames = static_cast<signed long>(chunk_.size() / Align);
+    // Half a period between looks: the device buffer holds two.
+    const auto pause = std::chrono::microseconds(
+        std::max<int64_t>(2000, static_cast<int64_t>(Period) * 500000 / rate_));
+    std::unique_lock guard(readerLock_);
+    while (!quit_) {
+      guard.unlock();
+      signed long available = Pa_GetStreamReadAvailable(Pa);
+      bool read = false;
+      if (available < 0) {
+        Stream.Lost(MMSYSERR_DEVICELOST);
+        guard.lock();
+        break;
+      }
+      if (available >= static_cast<signed long>(Period) / 2) {
+        const signed long frames = std::min(available, chunkFrames);
+        const PaError r = Pa_ReadStream(Pa, chunk_.data(), static_cast<unsigned long>(frames));
+        if (r == paInputOverflowed) {
+          Stream.NoteDeviceOverrun();
+        } else if (r != paNoError) {
+          Stream.Lost(MMSYSERR_DEVICELOST);
+          guard.lock();
+          break;
+        }
+        Stream.Capture(chunk_.data(), static_cast<uint32_t>(frames) * Align);
+        read = true;
+      }
+      guard.lock();
+      if (!read) readerWake_.wait_for(guard, pause, [this] { return quit_; });
+    }
+  }
+
+  const uint32_t rate_;
+  std::vector<uint8_t> chunk_;
+  std::thread reader_;
+  std::mutex readerLock_;
+  std::condition_variable readerWake_;
+  bool quit_ = false;
 };
 
 TMMPortAudioDevices::TMMPortAudioDevices() {
@@ -223,15 +289,15 @@ MMRESULT TMMPortAudioDevices::Open(bool input, HWAVE* handle, TMMDeviceId id,
   }
 
   const HWAVE h = NewWaveHandle();
-  auto device = std::make_shared<Device>(input, local, h, *format, callback, instance);
+  auto device = std::make_shared<Device>(input, local, h, *format, callback, instance, frames);
   {
     std::lock_guard pa(paLock_);
     // No clipping or dithering: samples pass bit for bit.
     PaError r = Pa_OpenStream(&device->Pa, input ? &params : nullptr, input ? nullptr : &params,
                               rate, frames, paClipOff | paDitherOff,
-                              &Device::Callback, device.get());
+                              input ? nullptr : &Device::Callback, input ? nullptr : device.get());
     if (r != paNoError) return FromPa(r);
-    Pa_SetStreamFinishedCallback(device->Pa, &Device::Finished);
+    if (!input) Pa_SetStreamFinishedCallback(device->Pa, &Device::Finished);
     r = Pa_StartStream(device->Pa);
     if (r != paNoError) {
       device->Closing.store(true);
@@ -239,6 +305,7 @@ MMRESULT TMMPortAudioDevices::Open(bool input, HWAVE* handle, TMMDeviceId id,
       return FromPa(r);
     }
   }
+  if (input) device->StartReader();
   {
     std::lock_guard guard(lock_);
     open_[h] = device;
@@ -258,6 +325,7 @@ MMRESULT TMMPortAudioDevices::Close(HWAVE handle) {
     open_.erase(it);
   }
   device->Closing.store(true);
+  device->StopReader();
   {
     std::lock_guard pa(paLock_);
     // Abort rather than drain: the component has taken its buffers back.

@@ -366,8 +366,8 @@ int RunCheck(const CheckOptions& o) {
     const double cpu0 = CpuSeconds(CLOCK_PROCESS_CPUTIME_ID);
     const double main0 = CpuSeconds(CLOCK_THREAD_CPUTIME_ID);
     const Clock::time_point t0 = Clock::now();
-    out.Start();
     in.Start();
+    out.Start();
     const auto limit = std::chrono::seconds(o.seconds + 20);
     const bool finished = loop.RunUntil([&] { return outStopped.load() || !out.IsOpen(); }, limit);
     // The signal's tail is still on its way back: wait until it arrived, or
