@@ -246,7 +246,7 @@ TEST_F(PulseTest, WithoutAReachableServerThereIsNoDeviceAndTheToolSaysSo) {
   EXPECT_NE(list.out.find("No wave audio recording device found"), std::string::npos) << list.out;
   EXPECT_NE(list.out.find("No wave audio playing device found"), std::string::npos) << list.out;
   EXPECT_EQ(check.exitCode, 1);
-  EXPECT_NE(check.err.find("No wave audio playing device found"), std::string::npos) << check.err;
+  EXPECT_NE(check.err.find("No wave audio recording device found"), std::string::npos) << check.err;
 }
 
 }  // namespace
