@@ -437,14 +437,16 @@ void TMMConnector::StartNotification() {
   } else if (autoConvert_) {
     TMMPcmConversionProvider* codec = PcmConversionProvider();
     if (codec == nullptr) {
-      // The displays stay idle; the stream itself flows on.
-      errorReported_.store(false);
-      try {
-        throw EMMConnectorError(LoadResString(SNoDisplayConversion) + kLFCR +
-                                FormatTagName(stream));
-      } catch (...) {
-        Report(std::current_exception());
-      }
+      // The displays stay idle while the stream flows on. Told from the
+      // main loop, not from inside the driver's Start.
+      MainDispatcher().Post(
+          [message = LoadResString(SNoDisplayConversion) + kLFCR + FormatTagName(stream)] {
+            try {
+              throw EMMConnectorError(message);
+            } catch (...) {
+              HandleApplicationError();
+            }
+          });
       return;
     }
     display = codec->SuggestPcm(stream);

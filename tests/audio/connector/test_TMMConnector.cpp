@@ -1,5 +1,3 @@
-#include "TMMConnector.h"
-
 #include <gtest/gtest.h>
 
 #include <chrono>
@@ -10,6 +8,7 @@
 #include "ConnectorTestParts.h"
 #include "MMDispatch.h"
 #include "MMTimerList.h"
+#include "TMMConnector.h"
 
 namespace tv {
 namespace {
@@ -296,8 +295,8 @@ TEST_F(ConnectorTest, OscilloscopeStartsAtTheTriggerEdge) {
   StepThrough(0, 0);
   ASSERT_EQ(scope.feeds.size(), 1u);
   // The picture begins with the whole frame of the crossing, left first.
-  EXPECT_TRUE(std::equal(scope.feeds[0].bytes.begin(), scope.feeds[0].bytes.end(),
-                         data.begin() + 37 * 4));
+  EXPECT_TRUE(
+      std::equal(scope.feeds[0].bytes.begin(), scope.feeds[0].bytes.end(), data.begin() + 37 * 4));
 
   // A scrolling, accelerated picture advances by a quarter FFT length.
   scope.scrolling = scope.accelerated = true;
@@ -306,8 +305,8 @@ TEST_F(ConnectorTest, OscilloscopeStartsAtTheTriggerEdge) {
   con->BufferReady(b.Header());
   StepThrough(1, 3);
   ASSERT_EQ(scope.feeds.size(), 4u);
-  EXPECT_TRUE(std::equal(scope.feeds[3].bytes.begin(), scope.feeds[3].bytes.end(),
-                         data.begin() + 32));
+  EXPECT_TRUE(
+      std::equal(scope.feeds[3].bytes.begin(), scope.feeds[3].bytes.end(), data.begin() + 32));
 }
 
 TEST_F(ConnectorTest, SpectrogramsKeepTheirOwnPositions) {
@@ -340,6 +339,7 @@ TEST_F(ConnectorTest, ANonPcmStreamWithoutCodecTellsWhyTheDisplaysStayDark) {
   con->Open();
   con->Start();
   EXPECT_FALSE(con->Running());
+  loop.ProcessPending();
   ASSERT_EQ(errors.size(), 1u);
   EXPECT_NE(errors[0].find("no conversion to PCM"), std::string::npos);
   EXPECT_NE(errors[0].find("CCITT mu-Law"), std::string::npos);
@@ -350,7 +350,13 @@ TEST_F(ConnectorTest, ANonPcmStreamWithoutCodecTellsWhyTheDisplaysStayDark) {
 }
 
 // A stand-in for the codec service: 8-bit unsigned to 16-bit signed.
-class WideningCodec : public TMMPcmConversionProvider, public TMMPcmConversion {
+class WideningCodec : public TMMPcmConversionProvider {
+  struct Widen : TMMPcmConversion {
+    int32_t Convert(const void* source, int32_t bytes, void* dest, int32_t capacity) override {
+      return ConvertSampleWidth(16, dest, 8, std::min(bytes, capacity / 2), source);
+    }
+  };
+
  public:
   WaveFormatPtr SuggestPcm(const WAVEFORMATEX* s) override {
     return MakePcmFormat(16, s->nChannels, static_cast<int>(s->nSamplesPerSec));
@@ -359,20 +365,8 @@ class WideningCodec : public TMMPcmConversionProvider, public TMMPcmConversion {
   std::unique_ptr<TMMPcmConversion> Open(const WAVEFORMATEX*, const WAVEFORMATEX*,
                                          int32_t sourceBytes, int32_t& outputBytes) override {
     outputBytes = sourceBytes * 2;
-    return std::make_unique<Forward>(this);
+    return std::make_unique<Widen>();
   }
-  int32_t Convert(const void* source, int32_t bytes, void* dest, int32_t capacity) override {
-    return ConvertSampleWidth(16, dest, 8, std::min(bytes, capacity / 2), source);
-  }
-
- private:
-  struct Forward : TMMPcmConversion {
-    explicit Forward(TMMPcmConversion* c) : codec(c) {}
-    int32_t Convert(const void* s, int32_t b, void* d, int32_t c) override {
-      return codec->Convert(s, b, d, c);
-    }
-    TMMPcmConversion* codec;
-  };
 };
 
 TEST_F(ConnectorTest, ANonPcmStreamIsConvertedForTheDisplays) {
@@ -421,8 +415,8 @@ TEST_F(ConnectorTest, ThePumpServesChunksOnTimeAndThenRests) {
   Buffer buffer(Counting(16384));
   const int64_t sent = steady.Microseconds();
   con->BufferReady(buffer.Header());
-  ASSERT_TRUE(loop.RunUntil(
-      [&] { return spectrum.FeedCount() == 4 && !con->Pending(dkSpectrum); }, 2s));
+  ASSERT_TRUE(
+      loop.RunUntil([&] { return spectrum.FeedCount() == 4 && !con->Pending(dkSpectrum); }, 2s));
   ASSERT_EQ(spectrum.feeds.size(), 4u);
   for (size_t k = 0; k < 4; ++k) {
     EXPECT_GE(spectrum.feeds[k].at - sent, static_cast<int64_t>(k) * 4096 * 1000000 / 176400);

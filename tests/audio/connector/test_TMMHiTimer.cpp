@@ -1,5 +1,3 @@
-#include "TMMHiTimer.h"
-
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -8,6 +6,7 @@
 
 #include "MMDispatch.h"
 #include "MMNotice.h"
+#include "TMMHiTimer.h"
 
 namespace tv {
 namespace {
