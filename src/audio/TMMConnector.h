@@ -109,7 +109,9 @@ class TMMConnector : public TMMDSPComponent {
   bool RefreshOnStop() const { return refreshOnStop_; }
   void SetRefreshOnStop(bool value) { refreshOnStop_ = value; }
   bool RealTime() const { return realTime_.load(); }
-  // Raises EMMConnectorError while the chain is open.
+  // When false, each piece is served at once on the thread that delivers
+  // it: the displays are then called on that thread. Raises
+  // EMMConnectorError while the chain is open.
   void SetRealTime(bool value);
   // Shared by all connectors. The pump never blocks the main loop, so idle
   // processing goes on by itself; the value is kept for the settings.
