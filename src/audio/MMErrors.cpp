@@ -44,6 +44,8 @@ constexpr Entry kMessages[] = {
     {SUnableToOpenDevice, "Unable to open device"},
     {SUnableToCloseDevice, "Unable to close device"},
     {SAppendFormatMismatch, "The wave format differs from the file to append to"},
+    {SNotEnoughTimers, "Not enough timers available"},
+    {SNoDisplayConversion, "The displays can't show this format: no conversion to PCM is available"},
 };
 
 }  // namespace

@@ -40,6 +40,8 @@ enum MessageId : int {
   SUnableToOpenDevice = 28162,
   SUnableToCloseDevice = 28163,
   SAppendFormatMismatch = 28201,
+  SNotEnoughTimers = 28240,
+  SNoDisplayConversion = 28241,
 };
 
 // Text of a message id; an id without a text gives the text of SUnknownError.
