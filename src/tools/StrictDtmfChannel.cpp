@@ -34,6 +34,10 @@ int KeyOf(int row, int col) {
   return -1;
 }
 
+// Ring slot of a piece. Pieces before the stream's start fall on slots not
+// yet written, which hold zeros: the stream starts from silence.
+size_t Slot(int64_t piece) { return static_cast<size_t>(piece & 7); }
+
 double Db(double amplitude) { return 20.0 * std::log10(std::max(amplitude, 1e-12)); }
 
 }  // namespace
@@ -135,7 +139,7 @@ void StrictDtmfChannel::AnalysePieces(const float* x, size_t count) {
 }
 
 void StrictDtmfChannel::EndPiece() {
-  const auto slot = static_cast<size_t>(pieces_ % kRing);
+  const size_t slot = Slot(pieces_);
   for (size_t b = 0; b < kBins; ++b) {
     // Goertzel output turned into the piece's DFT term, referred to the
     // stream's start so that pieces add up coherently.
@@ -158,7 +162,7 @@ void StrictDtmfChannel::EndPiece() {
 double StrictDtmfChannel::BlockEnergy(int64_t last) const {
   double e = 0;
   for (int64_t p = last - kPieces + 1; p <= last; ++p) {
-    if (p >= 0) e += energy_[static_cast<size_t>(p % kRing)];
+    e += energy_[Slot(p)];
   }
   return e;
 }
@@ -186,7 +190,7 @@ double StrictDtmfChannel::Retuned(int bin, int64_t last, double turn,
   const auto b = static_cast<size_t>(bin);
   std::complex<double> acc(0, 0), rot(1, 0);
   for (int64_t p = last - kPieces + 1; p <= last; ++p) {
-    if (p >= 0) acc += std::complex<double>(sums_[static_cast<size_t>(p % kRing)][b]) * rot;
+    acc += std::complex<double>(sums_[Slot(p)][b]) * rot;
     rot *= unit;
   }
   return std::sqrt(std::norm(acc)) * PieceGain(turn, unit.real(), piece_);
@@ -204,7 +208,7 @@ std::complex<double> UnitOf(std::complex<double> z) {
 StrictDtmfChannel::Tone StrictDtmfChannel::MeasureTone(int bin, int64_t last) const {
   const auto b = static_cast<size_t>(bin);
   auto at = [&](int64_t p) -> std::complex<double> {
-    return p < 0 ? std::complex<double>(0, 0) : std::complex<double>(sums_[static_cast<size_t>(p % kRing)][b]);
+    return std::complex<double>(sums_[Slot(p)][b]);
   };
   // Coarse turn from 10 ms windows, which a tone well off the bin still
   // reaches; then the full block, retuned to it, compared with the block
@@ -260,11 +264,12 @@ void StrictDtmfChannel::JudgeBlock() {
     std::array<double, kBins> pieces{};
     for (size_t b = 0; b < kBins; ++b) {
       double sum = 0, single = 0;
+      std::complex<float> previous = sums_[Slot(last - kPieces)][b];
       for (int64_t p = last - kPieces + 1; p <= last; ++p) {
-        if (p < 0) continue;
-        const std::complex<float> z = sums_[static_cast<size_t>(p % kRing)][b];
+        const std::complex<float> z = sums_[Slot(p)][b];
         single += std::norm(z);
-        if (p - 1 >= 0) sum += std::norm(z + sums_[static_cast<size_t>((p - 1) % kRing)][b]);
+        if (p > last - kPieces + 1) sum += std::norm(z + previous);
+        previous = z;
       }
       power[b] = sum;
       pieces[b] = single;

@@ -43,7 +43,7 @@ class StrictDtmfChannel {
 
  private:
   static constexpr int kBins = 8;    // rows 697..941 Hz, then columns 1209..1633 Hz
-  static constexpr int kRing = 8;    // pieces kept: a block and the one before it
+  static constexpr int kRing = 8;    // pieces kept: a block and the one before it (a power of two)
 
   struct Tone {
     double turn = 0;       // phase turn per piece (radians)
