@@ -21,8 +21,8 @@ constexpr double kBlockDeviation = 0.05;
 // Tones weaker than this in a block are not looked at (dBFS).
 constexpr double kFloorDb = -62;
 constexpr size_t kWorkChunk = 4096;
-// How far the pair's power may swing within a tone (6 dB).
-constexpr double kMaxSwing = 3.98;
+// How far the pair's power may swing within a tone (4 dB).
+constexpr double kMaxSwing = 2.51;
 // The largest piece gain squared that a tone within kBlockDeviation needs
 // (1633 Hz + 5 % turns by 2.6 radians in 5 ms: gain 1.34).
 constexpr double kMaxGain2 = 1.9;

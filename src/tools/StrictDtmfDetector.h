@@ -54,11 +54,14 @@ struct StrictDtmfOptions {
   DtmfChannelChoice channel = DtmfChannelChoice::Mix;
   double minToneMs = 30;          // shorter tones are not keys; 40 ms are
   double minPauseMs = 30;         // shorter breaks do not part two keys; 40 ms do
-  double maxDeviationPct = 2.5;   // each tone's distance from its nominal frequency
+  double maxDeviationPct = 2.0;   // each tone's distance from its nominal frequency
   double maxTwistDb = 6;          // high group louder than the low group by at most
   double maxReverseTwistDb = 10;  // high group weaker than the low group by at most
   double minLevelDb = -50;        // each tone, dBFS
-  double minPurity = 0.75;        // share of the signal's energy the two tones hold
+  // Share of the signal's energy that the two tones hold: 0.88 lets tones
+  // through down to about 9 dB signal to noise, while speech and chords
+  // that land on a key's frequencies stay near 0.8.
+  double minPurity = 0.88;
 };
 
 class StrictDtmfDetector {

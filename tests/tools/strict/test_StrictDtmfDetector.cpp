@@ -7,6 +7,7 @@
 #include <array>
 #include <cmath>
 #include <cstdlib>
+#include <numbers>
 #include <filesystem>
 #include <random>
 #include <stdexcept>
@@ -261,6 +262,29 @@ TEST(StrictDtmfDetector, FeedingAllocatesNothing) {
   d.Finish();
   EXPECT_EQ(test::AllocationCount(), before);
   EXPECT_EQ(std::string(found.data(), count), "00112233445566778899**##AABBCCDD");
+}
+
+// What tells a key from music that lands on its frequencies: a third tone
+// taking its share of the energy, or a level that fades like a plucked
+// string's.
+TEST(StrictDtmfTalkOff, ChordsAndFadingNotesOnAKeysFrequencies) {
+  auto sound = [](double thirdHz, double fadeDb) {
+    const int rate = 8000;
+    std::vector<int16_t> pcm(static_cast<size_t>(rate), 0);
+    for (size_t n = 2000; n < 4000; ++n) {
+      const double t = static_cast<double>(n - 2000) / rate;
+      const double gain = 0.25 * std::pow(10.0, -fadeDb * t / 0.25 / 20.0);
+      double v = std::sin(2 * std::numbers::pi * 770 * t) + std::sin(2 * std::numbers::pi * 1336 * t);
+      if (thirdHz > 0) v += std::sin(2 * std::numbers::pi * thirdHz * t);
+      pcm[n] = static_cast<int16_t>(std::lround(8000 * gain * v));
+    }
+    const auto* p = reinterpret_cast<const uint8_t*>(pcm.data());
+    return KeysOf(Decode(std::vector<uint8_t>(p, p + pcm.size() * 2), rate, 1, 16));
+  };
+  EXPECT_EQ(sound(0, 0), "5");
+  EXPECT_EQ(sound(0, 3), "5");       // a little sag is still a key
+  EXPECT_EQ(sound(1046.5, 0), "");   // C6 makes it a chord
+  EXPECT_EQ(sound(0, 12), "");       // dies away like a plucked string
 }
 
 // Talk-off: speech and music hold no keys.
