@@ -200,6 +200,33 @@ TEST(StrictDtmfDetector, ChannelChoices) {
   EXPECT_NEAR(mix.front().levelDb, each.front().levelDb - 6.02, 0.5);
 }
 
+// Keys come in order of their start even when a later key on one channel
+// ends long before an earlier one on another; channels past the second
+// are named by number.
+TEST(StrictDtmfDetector, EachChannelInOrderOfStart) {
+  DtmfSignalOptions o;
+  o.toneMs = 900;
+  const std::vector<double> first = SynthesizeDtmf("1", o);  // 250..1150 ms
+  o.leadMs = 400;
+  o.toneMs = 80;
+  const std::vector<double> second = SynthesizeDtmf("2", o);  // 400..480 ms
+  std::vector<int16_t> frames;
+  for (size_t i = 0; i < first.size(); ++i) {
+    frames.push_back(0);
+    frames.push_back(static_cast<int16_t>(std::lround(32767 * (i < second.size() ? second[i] : 0.0))));
+    frames.push_back(static_cast<int16_t>(std::lround(32767 * first[i])));
+  }
+  const auto* data = reinterpret_cast<const uint8_t*>(frames.data());
+  StrictDtmfOptions options;
+  options.channel = DtmfChannelChoice::Each;
+  const auto keys = Decode(std::vector<uint8_t>(data, data + frames.size() * 2), 8000, 3, 16, options);
+  ASSERT_EQ(KeysOf(keys), "12");
+  EXPECT_EQ(DtmfChannelName(keys[0].channel, 3), "channel 3");
+  EXPECT_EQ(DtmfChannelName(keys[1].channel, 3), "channel 2");
+  EXPECT_NEAR(keys[0].endMs, 1150.0, 5.0);
+  EXPECT_NEAR(keys[1].startMs, 400.0, 5.0);
+}
+
 TEST(StrictDtmfDetector, PiecesOfAnySizeGiveTheSameKeysAndTimes) {
   DtmfSignalOptions o;
   o.rate = 22050;
