@@ -34,10 +34,6 @@ int KeyOf(int row, int col) {
   return -1;
 }
 
-// Ring slot of a piece. Pieces before the stream's start fall on slots not
-// yet written, which hold zeros: the stream starts from silence.
-size_t Slot(int64_t piece) { return static_cast<size_t>(piece & 7); }
-
 double Db(double amplitude) { return 20.0 * std::log10(std::max(amplitude, 1e-12)); }
 
 }  // namespace

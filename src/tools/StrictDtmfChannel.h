@@ -5,9 +5,12 @@
 // frequency (from the phase turn between blocks), its level after retuning
 // to that frequency, and the share of the block's energy that the pair
 // holds. Consecutive blocks of one key form a segment whose edges are
-// found where that share crosses one half; a segment that meets the limits
-// becomes a key, joined with the previous one across a break shorter than
-// the minimum pause.
+// found where that share crosses one half. A segment becomes a key when,
+// over its blocks that the pair fills almost alone (the purity limit), the
+// average frequencies, twist and levels meet the limits and the pair's
+// power stays within 4 dB (notes fade, voices swell); it is joined with
+// the previous key across a break shorter than the minimum pause, and
+// reported once it has lasted the minimum tone length.
 #pragma once
 
 #include <array>
@@ -62,6 +65,10 @@ class StrictDtmfChannel {
     double rowDev = 0, colDev = 0;  // sums of frequency offsets (Hz)
     double powerLow = 0, powerHigh = 0;  // extremes of the pair's power
   };
+
+  // Ring slot of a piece. Pieces before the stream's start fall on slots
+  // not yet written, which hold zeros: the stream starts from silence.
+  static size_t Slot(int64_t piece) { return static_cast<size_t>(piece & (kRing - 1)); }
 
   void AnalysePieces(const float* x, size_t count);
   void EndPiece();
