@@ -21,6 +21,9 @@ constexpr double kBlockDeviation = 0.05;
 // Tones weaker than this in a block are not looked at (dBFS).
 constexpr double kFloorDb = -62;
 constexpr size_t kWorkChunk = 4096;
+// Share of the strongest block's power (-0.5 dB) that counts a block as
+// covered whole by the tone.
+constexpr double kFullShare = 0.89;
 // How far the pair's power may swing within a tone (4 dB).
 constexpr double kMaxSwing = 2.51;
 // The largest piece gain squared that a tone within kBlockDeviation needs
@@ -73,6 +76,9 @@ void StrictDtmfChannel::Setup(double inputRate, const StrictDtmfOptions& options
     sinw_[i] = std::sin(w);
     step_[i] = std::polar(1.0, -w * piece_);
     rotor_[i] = std::polar(1.0, -w * (piece_ - 1));
+    sampleTurn_[i] = std::polar(1.0, w);
+    pieceTurn_[i] = std::polar(1.0, w * piece_);
+    back_[i] = std::polar(1.0, w * ((kPieces + 1) * piece_ - 1));
   }
   s1_.fill(0);
   s2_.fill(0);
@@ -165,31 +171,67 @@ double StrictDtmfChannel::BlockEnergy(int64_t last) const {
 
 namespace {
 
-// Makes good the loss of a tone that turns by `turn` radians per piece of
-// `piece` samples when the piece's samples are summed at the bin's own
-// frequency: the inverse of |sin(turn / 2) / (piece sin(turn / (2 piece)))|.
-double PieceGain(double turn, double cosTurn, int piece) {
-  const double half = std::abs(turn) / 2;
-  if (half < 1e-3) return 1.0;
-  const double sinHalf = std::sqrt(std::max((1.0 - cosTurn) / 2.0, 0.0));
-  const double x = half / piece;
-  return piece * x * (1.0 - x * x / 6.0) / sinHalf;
+using Complex = std::complex<double>;
+
+// Sum of e^(j d m) for m = 0 .. count - 1, given e^(j d) and e^(j d count).
+Complex Dirichlet(Complex step, Complex whole, int count) {
+  const Complex den = 1.0 - step;
+  return std::norm(den) < 1e-18 ? Complex(count, 0) : (1.0 - whole) / den;
 }
 
 }  // namespace
 
-// Magnitude of the block ending with piece `last` at the bin's frequency
-// moved by `turn` radians per piece (`unit` = e^-j turn), made good for the
-// loss within pieces.
-double StrictDtmfChannel::Retuned(int bin, int64_t last, double turn,
-                                  std::complex<double> unit) const {
-  const auto b = static_cast<size_t>(bin);
-  std::complex<double> acc(0, 0), rot(1, 0);
-  for (int64_t p = last - kPieces + 1; p <= last; ++p) {
-    acc += std::complex<double>(sums_[Slot(p)][b]) * rot;
-    rot *= unit;
+// The two tones' amplitudes in the block ending with `last`, each summed at
+// its own frequency (the bin's moved by the tone's turn) and solved
+// together, so that neither carries the other's leakage: summing pieces
+// taken at the bins' nominal frequencies leaves a tone 400 Hz away only
+// 30 dB down.
+void StrictDtmfChannel::PairAmplitudes(int row, int col, Tone& r, Tone& c, int64_t last) const {
+  const auto br = static_cast<size_t>(row);
+  const auto bc = static_cast<size_t>(4 + col);
+  const int64_t first = last - kPieces + 1;
+  // The retuned sums, referred to the block's first sample.
+  Complex mr(0, 0), mc(0, 0), rotR(1, 0), rotC(1, 0);
+  for (int64_t i = 0; i < kPieces; ++i) {
+    mr += Complex(sums_[Slot(first + i)][br]) * rotR;
+    mc += Complex(sums_[Slot(first + i)][bc]) * rotC;
+    rotR *= r.unit;
+    rotC *= c.unit;
   }
-  return std::sqrt(std::norm(acc)) * PieceGain(turn, unit.real(), piece_);
+  Complex backR = rotor_[br] * back_[br], backC = rotor_[bc] * back_[bc];
+  for (int64_t k = last; k < pieces_; ++k) {
+    backR *= pieceTurn_[br];
+    backC *= pieceTurn_[bc];
+  }
+  mr *= std::conj(backR);
+  mc *= std::conj(backC);
+
+  // How a tone of each frequency shows in each sum.
+  const Complex stepR = std::polar(1.0, r.turn / piece_);  // the row tone's offset per sample
+  const Complex stepC = std::polar(1.0, c.turn / piece_);
+  const Complex turnR = std::conj(r.unit), turnC = std::conj(c.unit);
+  const double pieces = kPieces;
+  const Complex krr = pieces * Dirichlet(stepR, turnR, piece_);
+  const Complex kcc = pieces * Dirichlet(stepC, turnC, piece_);
+  auto cross = [&](size_t bin, size_t other, Complex step, Complex turn, Complex unit) {
+    // The other tone seen from `bin`: its offset per sample and per piece.
+    const Complex d1 = sampleTurn_[other] * std::conj(sampleTurn_[bin]) * step;
+    const Complex dh = pieceTurn_[other] * std::conj(pieceTurn_[bin]) * turn;
+    const Complex g = dh * unit;  // what is left after the bin's retuning
+    Complex g5 = g * g;
+    g5 *= g5 * g;
+    return Dirichlet(d1, dh, piece_) * Dirichlet(g, g5, kPieces);
+  };
+  const Complex krc = cross(br, bc, stepC, turnC, r.unit);
+  const Complex kcr = cross(bc, br, stepR, turnR, c.unit);
+  const Complex det = krr * kcc - krc * kcr;
+  if (std::norm(det) < 1e-18) {
+    r.amplitude = 2.0 * std::abs(mr / krr);
+    c.amplitude = 2.0 * std::abs(mc / kcc);
+    return;
+  }
+  r.amplitude = 2.0 * std::abs((mr * kcc - krc * mc) / det);
+  c.amplitude = 2.0 * std::abs((krr * mc - kcr * mr) / det);
 }
 
 namespace {
@@ -225,8 +267,6 @@ StrictDtmfChannel::Tone StrictDtmfChannel::MeasureTone(int bin, int64_t last) co
   Tone t;
   t.turn = std::atan2(z.imag(), z.real());
   t.unit = std::conj(UnitOf(z));
-  const double n = static_cast<double>(piece_) * kPieces;
-  t.amplitude = 2.0 * Retuned(bin, last, t.turn, t.unit) / n;
   return t;
 }
 
@@ -235,9 +275,9 @@ double StrictDtmfChannel::PairRatio(int row, int col, const Tone& rowTone, const
   const double e = BlockEnergy(last);
   if (e < energyFloor_ * 1e-3) return 0;
   const double n = static_cast<double>(piece_) * kPieces;
-  const double r = Retuned(row, last, rowTone.turn, rowTone.unit);
-  const double c = Retuned(4 + col, last, colTone.turn, colTone.unit);
-  return 2.0 / n * (r * r + c * c) / e;
+  Tone r = rowTone, c = colTone;
+  PairAmplitudes(row, col, r, c, last);
+  return n / 2.0 * (r.amplitude * r.amplitude + c.amplitude * c.amplitude) / e;
 }
 
 double StrictDtmfChannel::BlockStart(int64_t last) const {
@@ -282,6 +322,7 @@ void StrictDtmfChannel::JudgeBlock() {
     if (bound >= kEdgeRatio) {
       row = MeasureTone(bestRow, last);
       col = MeasureTone(4 + bestCol, last);
+      PairAmplitudes(bestRow, bestCol, row, col, last);
       ratio = n / 2.0 * (row.amplitude * row.amplitude + col.amplitude * col.amplitude) / energy;
     }
     const double hzPerTurn = rate_ / (2 * kPi * piece_);
@@ -322,18 +363,29 @@ void StrictDtmfChannel::Extend(Segment& s, double ratio, const Tone& row, const 
   s.lastRatio = ratio;
   s.rowTone = row;
   s.colTone = col;
-  s.maxRatio = std::max(s.maxRatio, ratio);
   if (ratio >= options_.minPurity) {
     const double hzPerTurn = rate_ / (2 * kPi * piece_);
     ++s.pure;
-    // A partly covered block shows amplitude and ratio shrunk alike.
-    s.rowRel += row.amplitude / ratio;
-    s.colRel += col.amplitude / ratio;
+    // Levels come from the blocks the tone covers whole: those within 0.5 dB
+    // of the strongest so far (a block the tone covers in part reads lower).
+    const double pair = row.amplitude * row.amplitude + col.amplitude * col.amplitude;
+    if (s.full == 0 || pair > s.fullPower / kFullShare) {
+      s.full = 0;
+      s.rowSum = s.colSum = 0;
+      s.fullPower = pair;
+    }
+    if (pair >= kFullShare * s.fullPower) {
+      ++s.full;
+      s.rowSum += row.amplitude;
+      s.colSum += col.amplitude;
+      s.fullPower = std::max(s.fullPower, pair);
+    }
     const double rowOff = row.turn * hzPerTurn;
     const double colOff = col.turn * hzPerTurn;
     s.rowDev += rowOff;
     s.colDev += colOff;
-    const double power = (row.amplitude * row.amplitude + col.amplitude * col.amplitude) / (ratio * ratio);
+    // A partly covered block shows amplitude and ratio shrunk alike.
+    const double power = pair / (ratio * ratio);
     s.powerLow = s.pure == 1 ? power : std::min(s.powerLow, power);
     s.powerHigh = std::max(s.powerHigh, power);
   }
@@ -349,8 +401,8 @@ void StrictDtmfChannel::EndSegment() {
   const double colHz = freq_[static_cast<size_t>(4 + s.col)];
   const double rowDev = s.rowDev / s.pure;
   const double colDev = s.colDev / s.pure;
-  const double rowAmp = s.maxRatio * s.rowRel / s.pure;
-  const double colAmp = s.maxRatio * s.colRel / s.pure;
+  const double rowAmp = s.rowSum / s.full;
+  const double colAmp = s.colSum / s.full;
   const double twist = Db(colAmp) - Db(rowAmp);
   const double limit = options_.maxDeviationPct / 100.0;
   if (std::abs(rowDev) > limit * rowHz || std::abs(colDev) > limit * colHz) return;
@@ -364,9 +416,9 @@ void StrictDtmfChannel::EndSegment() {
     // A break too short to be a pause: still the same key.
     held_.end = s.end;
     held_.pure += s.pure;
-    held_.maxRatio = std::max(held_.maxRatio, s.maxRatio);
-    held_.rowRel += s.rowRel;
-    held_.colRel += s.colRel;
+    held_.full += s.full;
+    held_.rowSum += s.rowSum;
+    held_.colSum += s.colSum;
     held_.rowDev += s.rowDev;
     held_.colDev += s.colDev;
     return;
@@ -390,8 +442,8 @@ void StrictDtmfChannel::Offer(const Segment& s) {
   k.channel = channel_;
   k.startMs = ToMs(s.start);
   k.endMs = ToMs(s.end);
-  const double rowAmp = s.maxRatio * s.rowRel / s.pure;
-  const double colAmp = s.maxRatio * s.colRel / s.pure;
+  const double rowAmp = s.rowSum / s.full;
+  const double colAmp = s.colSum / s.full;
   k.lowDb = Db(rowAmp);
   k.highDb = Db(colAmp);
   k.twistDb = k.highDb - k.lowDb;

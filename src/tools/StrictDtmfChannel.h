@@ -60,8 +60,9 @@ class StrictDtmfChannel {
     double lastRatio = 0;
     Tone rowTone, colTone;  // as measured in the last block
     int pure = 0;  // blocks whose ratio reaches the purity limit
-    double maxRatio = 0;
-    double rowRel = 0, colRel = 0;  // sums of amplitude / ratio over pure blocks
+    int full = 0;  // pure blocks the tone covers whole
+    double fullPower = 0;  // the strongest of them (sum of squared amplitudes)
+    double rowSum = 0, colSum = 0;  // their amplitudes
     double rowDev = 0, colDev = 0;  // sums of frequency offsets (Hz)
     double powerLow = 0, powerHigh = 0;  // extremes of the pair's power
   };
@@ -75,7 +76,7 @@ class StrictDtmfChannel {
   void JudgeBlock();
   double BlockEnergy(int64_t last) const;
   Tone MeasureTone(int bin, int64_t last) const;
-  double Retuned(int bin, int64_t last, double turn, std::complex<double> unit) const;
+  void PairAmplitudes(int row, int col, Tone& r, Tone& c, int64_t last) const;
   double PairRatio(int row, int col, const Tone& rowTone, const Tone& colTone, int64_t last) const;
   void Extend(Segment& s, double ratio, const Tone& row, const Tone& col);
   void EndSegment();
@@ -104,6 +105,11 @@ class StrictDtmfChannel {
   std::array<double, kBins> freq_{};
   std::array<std::complex<double>, kBins> rotor_{};  // e^-jw(n0 + piece - 1)
   std::array<std::complex<double>, kBins> step_{};   // e^-jw piece
+  std::array<std::complex<double>, kBins> sampleTurn_{};  // e^jw
+  std::array<std::complex<double>, kBins> pieceTurn_{};   // e^jw piece
+  // e^jw((kPieces + 1) piece - 1): from the rotor after a block's last piece
+  // back to the block's first sample.
+  std::array<std::complex<double>, kBins> back_{};
   float energyAcc_ = 0;
   int filled_ = 0;      // samples in the current piece
   int64_t pieces_ = 0;  // pieces completed

@@ -34,8 +34,6 @@ struct StrictDtmfKey {
   int channel = 0;       // 0-based channel of the stream, or kMixChannel
   double startMs = 0;    // from the start of the stream
   double endMs = 0;
-  // Levels are good to about half a decibel: off-frequency tones leak a
-  // little into each other's measurement.
   double levelDb = 0;    // the pair's RMS level in dBFS (a full-scale sine reads 0)
   double lowDb = 0;      // each tone's level in dBFS
   double highDb = 0;
