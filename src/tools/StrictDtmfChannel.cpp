@@ -26,9 +26,10 @@ constexpr size_t kWorkChunk = 4096;
 constexpr double kFullShare = 0.89;
 // How far the pair's power may swing within a tone (4 dB).
 constexpr double kMaxSwing = 2.51;
-// The largest piece gain squared that a tone within kBlockDeviation needs
-// (1633 Hz + 5 % turns by 2.6 radians in 5 ms: gain 1.34).
-constexpr double kMaxGain2 = 1.9;
+// Bounds the squared gain that turns a tone's piece sums into its
+// amplitude: 1.8 for a tone at the edge of kBlockDeviation (1633 Hz + 5 %
+// turns by 2.6 radians in 5 ms), with room for the other tone's leakage.
+constexpr double kMaxGain2 = 2.2;
 
 int KeyOf(int row, int col) {
   for (size_t k = 0; k < kDtmfKeys.size(); ++k) {
