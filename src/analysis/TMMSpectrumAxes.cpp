@@ -414,10 +414,18 @@ std::string TMMSpectrumCalc::ReadoutFrequencyText(int32_t x) const {
 
 std::string TMMSpectrumCalc::ReadoutLevelText(int32_t y) const {
   const double span = Max(plotH_ - 1, 1);
-  if (logAmp_) return " " + FormatFixed(-10.0 * (6.0 * y / span), 2, 1) + " dB";
+  // Appended piece by piece: GCC 12 misreads "literal" + string at -O3.
+  std::string text(1, ' ');
+  if (logAmp_) {
+    text += FormatFixed(-10.0 * (6.0 * y / span), 2, 1);
+    text += " dB";
+    return text;
+  }
   const float v = static_cast<float>(verticalScale_) / 100.0f;
   const double value = 10.0 / span * (plotH_ - y - 1) * static_cast<double>(v) * 0.1;
-  return " " + (verticalScale_ < 10 ? FormatFixed(value, 5, 3) : FormatFixed(value, 4, 2)) + " V";
+  text += verticalScale_ < 10 ? FormatFixed(value, 5, 3) : FormatFixed(value, 4, 2);
+  text += " V";
+  return text;
 }
 
 }  // namespace tv

@@ -357,25 +357,64 @@ void TMMSpectrum::ClearPlot(QPainter& p) {
 const QImage& TMMSpectrum::ComposeFrame() {
   EnsureLayout();
   calc_.ComputeBars();
-  if (kind_ == skScroll) ScrollHistory();
+  bool cleared = false;
+  if (kind_ == skScroll) {
+    ScrollHistory();
+  } else {
+    cleared = ClearDirect();
+  }
   {
     QPainter p(&plot_);
-    DrawPlot(p, true);
+    DrawPlot(p, true, cleared);
   }
   plotDirty_ = false;
   return plot_;
 }
 
+// The plain background and the grid written straight into the picture,
+// before a painter opens it: the painter draws the grid's long vertical
+// lines row by row, which costs most of a frame.
+bool TMMSpectrum::ClearDirect() {
+  if (OnClearBackground || (useBackGroundDIB_ && !backGroundDIB_.isNull()) ||
+      ((kind_ == skBars || kind_ == skPeaks) && drawInactive_)) {
+    return false;
+  }
+  plot_.fill(color_);
+  if (!drawGrid_) return true;
+  const int32_t w = plotRect_.width();
+  const int32_t h = plotRect_.height();
+  const QRgb grid = gridColor_.rgb();
+  uchar* bits = plot_.bits();
+  const qsizetype line = plot_.bytesPerLine();
+  const auto pixel = [bits, line](int32_t x, int32_t y) {
+    return reinterpret_cast<QRgb*>(bits + line * y) + x;
+  };
+  const int32_t n = TMMSpectrumCalc::HorizontalIntervals(h, calc_.LogAmp());
+  for (int32_t k = 0; k <= n; ++k) {
+    QRgb* row = pixel(0, std::clamp(calc_.GridRow(k, n), 0, h - 1));
+    std::fill(row, row + w, grid);
+  }
+  const int32_t d = TMMSpectrumCalc::VerticalIntervals(w);
+  for (int32_t k = 0; k <= d; ++k) {
+    const int32_t x = TMMSpectrumCalc::GridColumn(k, d, w);
+    for (int32_t y = 0; y < h; ++y) *pixel(x, y) = grid;
+  }
+  return true;
+}
+
 // `live` for a new frame of the screen picture: the peak markers take the
 // new heights. A printed copy draws the same bars and leaves them alone.
-void TMMSpectrum::DrawPlot(QPainter& p, bool live) {
+// `cleared`: background and grid are in place already.
+void TMMSpectrum::DrawPlot(QPainter& p, bool live, bool cleared) {
   if (kind_ == skScroll) {
     if (!live) p.drawImage(0, 0, plot_);
     DrawScrollBand(p);
     return;
   }
-  ClearPlot(p);
-  if (drawGrid_) DrawGridLines(p);
+  if (!cleared) {
+    ClearPlot(p);
+    if (drawGrid_) DrawGridLines(p);
+  }
   switch (kind_) {
     case skLines:
       DrawLines(p, live);
@@ -612,7 +651,7 @@ void TMMSpectrum::PaintControl(QPainter& p, const QRect& exposed, bool composed)
     p.translate(plotRect_.topLeft());
     p.setClipRect(QRect(QPoint(0, 0), plotRect_.size()), Qt::IntersectClip);
     calc_.ComputeBars();
-    DrawPlot(p, false);
+    DrawPlot(p, false, false);
     p.restore();
   }
   DrawPeakLabel(p);

@@ -161,7 +161,8 @@ class TMMSpectrum : public QWidget {
   void DrawingChanged(bool layout);
   void Grow(int dx, int dy);
 
-  void DrawPlot(QPainter& p, bool live);
+  void DrawPlot(QPainter& p, bool live, bool cleared);
+  bool ClearDirect();
   void ClearPlot(QPainter& p);
   void FillBackground(QPainter& p, const QRect& r);
   void DrawGridLines(QPainter& p);

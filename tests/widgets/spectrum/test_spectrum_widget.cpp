@@ -222,10 +222,17 @@ TEST(SpectrumWidget, LinearGridRows) {
     const int row = 418 - static_cast<int>(k * 32760.0 / 10 / (32768.0 / 418)) - 1;
     EXPECT_EQ(Pixel(frame, 5, row), s.GridColor()) << k;
   }
-  // 16 vertical intervals at 100 pixels: columns k x 99 / 8 ... d = 8.
+  // 8 vertical intervals at 100 pixels: columns k x 99 / 8.
   EXPECT_EQ(TMMSpectrumCalc::VerticalIntervals(100), 8);
   EXPECT_EQ(Pixel(frame, 99 / 8, 7), s.GridColor());
   EXPECT_EQ(Pixel(frame, 99 / 8 + 1, 7), s.Color());
+  // The printed drawing has the same grid, pixel for pixel.
+  QImage printed(s.size(), QImage::Format_RGB32);
+  {
+    QPainter p(&printed);
+    s.paint(p, QRectF(printed.rect()));
+  }
+  EXPECT_EQ(printed, frame);
 }
 
 TEST(SpectrumWidget, BarsLightSpotsInTheirZoneColours) {
