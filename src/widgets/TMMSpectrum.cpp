@@ -706,7 +706,7 @@ void TMMSpectrum::DrawScales(QPainter& p) {
       p.drawLine(plot.left() - kTick, y, plot.left() - 1, y);
       p.drawLine(plot.right() + 1, y, plot.right() + kTick, y);
       // Labels stay beside the plot even at its top and bottom rows.
-      const int top = std::clamp(y - textH / 2, inner.top(), plot.bottom() + 1 - textH);
+      const int top = std::max(inner.top(), std::min(y - textH / 2, plot.bottom() + 1 - textH));
       p.setPen(text);
       p.drawText(QRect(inner.left(), top, kAmpStrip - kTick - 2, textH), Qt::AlignRight | Qt::AlignVCenter,
                  QString::fromStdString(calc_.AmpScaleLabel(k, n, false)));
@@ -805,7 +805,8 @@ void TMMSpectrum::changeEvent(QEvent* event) {
 }
 
 void TMMSpectrum::mousePressEvent(QMouseEvent* event) {
-  if (event->button() == Qt::LeftButton && showInfo_ && calc_.Enabled() && !infoActive_) {
+  if (event->button() == Qt::LeftButton && showInfo_ && calc_.Enabled() && !infoActive_ &&
+      PlotRect().contains(event->position().toPoint())) {
     StartReadout(event->position().toPoint());
     event->accept();
     return;
