@@ -141,6 +141,9 @@ class TMMSpectrum : public QWidget {
   void mouseReleaseEvent(QMouseEvent* event) override;
 
  private:
+  static constexpr int kAmpStrip = 32;
+  static constexpr int kFreqStrip = 40;
+
   // What the scale strips and the prepared pictures are drawn from.
   struct AxisState {
     int32_t fftLength = 0;
