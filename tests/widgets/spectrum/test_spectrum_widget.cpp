@@ -260,6 +260,7 @@ TEST(SpectrumWidget, BarsLightSpotsInTheirZoneColours) {
   EXPECT_EQ(Pixel(frame, 20, spotRow(n + 1)), s.Inactive1Color());
   EXPECT_EQ(Pixel(frame, 20, spotRow(30)), s.Inactive2Color());
   EXPECT_EQ(Pixel(frame, 20, spotRow(45)), s.Inactive3Color());
+  EXPECT_EQ(Pixel(frame, 30, spotRow(1)), s.Inactive1Color());  // an empty bar lights nothing
   // Bars are one column wide here, with Space 1 they still show.
   s.SetDrawInactive(false);
   const QImage plain = s.ComposeFrame();
