@@ -157,10 +157,10 @@ class TMMOscope : public QWidget {
   void SetColorOf(QColor& slot, const QColor& c);
   int ColumnAt(int x) const;
   void ShowReadout(const QPoint& at);
-  void DrawBackground(QPainter& p, const QRect& plot) const;
+  void DrawFrame(QPainter& p, const QRect& plot) const;
+  void PreparePlotBackground(const QRect& plot);
   void DrawGridLines(QPainter& p, const QRect& plot) const;
-  void DrawTrace(QPainter& p, const QRect& plot);
-  void RasterTrace(const QRect& plot);
+  void RasterTrace(QImage& target);
   void DrawScroll(QPainter& p, const QRect& plot);
   void DrawScrollColumns(QPainter& p, int first, int last, const QPoint& origin) const;
   void DrawMarks(QPainter& p, const QRect& plot) const;
@@ -193,7 +193,28 @@ class TMMOscope : public QWidget {
   QString infoText_;
 
   QSize hint_{TMMOscopeCalc::kDefaultWidth, TMMOscopeCalc::kDefaultHeight};
-  QImage trace_;  // the trace's pixels, kept: painting allocates nothing per frame
+  // What the plot's background depends on; it is drawn again when this
+  // changes, and each frame starts from a copy of it.
+  struct BackgroundKey {
+    QSize size;
+    QRgb color = 0;
+    QRgb grid = 0;
+    QRgb mid = 0;
+    QRgb selection = 0;
+    qint64 bitmap = 0;
+    bool drawMid = false;
+    bool drawGrid = false;
+    int zeroRow = 0;
+    double msPerColumn = 0;
+    double voltsPerRow = 0;
+    int selLo = -1;
+    int selHi = -1;
+    bool operator==(const BackgroundKey&) const = default;
+  };
+  BackgroundKey KeyOfBackground(const QRect& plot) const;
+  BackgroundKey backgroundKey_;
+  QImage plotBackground_;
+  QImage picture_;  // background and trace of this frame, composed off-screen
   // The scrolling trace, kept between frames and moved by the columns that
   // arrived (Accelerate); transparent where nothing is drawn.
   QImage scrollImage_;

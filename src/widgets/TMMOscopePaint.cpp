@@ -26,11 +26,52 @@ QColor TMMOscope::SegmentColor(int row, const QColor& base) const {
   return calc_.InEffectBand(h) ? effect_ : base;
 }
 
-void TMMOscope::DrawBackground(QPainter& p, const QRect& plot) const {
-  // The scales stand on the panel's colour, the plot on the display's.
-  p.fillRect(rect(), palette().window());
-  p.fillRect(plot, color_);
-  if (!backgroundBitmap_.isNull()) p.drawImage(plot, backgroundBitmap_);
+void TMMOscope::DrawFrame(QPainter& p, const QRect& plot) const {
+  // The scales stand on the panel's colour, around the plot.
+  const QBrush panel = palette().window();
+  p.fillRect(QRect(0, 0, width(), plot.top()), panel);
+  p.fillRect(QRect(0, plot.bottom() + 1, width(), height() - plot.bottom() - 1), panel);
+  p.fillRect(QRect(0, plot.top(), plot.left(), plot.height()), panel);
+  p.fillRect(QRect(plot.right() + 1, plot.top(), width() - plot.right() - 1, plot.height()), panel);
+}
+
+TMMOscope::BackgroundKey TMMOscope::KeyOfBackground(const QRect& plot) const {
+  BackgroundKey k;
+  k.size = plot.size();
+  k.color = color_.rgba();
+  k.grid = grid_.rgba();
+  k.mid = disabled_.rgba();
+  k.selection = selection_.rgba();
+  k.bitmap = backgroundBitmap_.cacheKey();
+  k.drawMid = calc_.DrawMidLine();
+  k.drawGrid = calc_.DrawGrid();
+  k.zeroRow = calc_.RowOf(0);
+  k.msPerColumn = calc_.ColumnMilliseconds(1.0);
+  k.voltsPerRow = calc_.RowVolts(0.0) - calc_.RowVolts(1.0);
+  k.selLo = calc_.SelectionStart();
+  k.selHi = calc_.SelectionEnd();
+  return k;
+}
+
+void TMMOscope::PreparePlotBackground(const QRect& plot) {
+  const BackgroundKey key = KeyOfBackground(plot);
+  if (key == backgroundKey_ && plotBackground_.size() == plot.size()) return;
+  backgroundKey_ = key;
+  plotBackground_ = QImage(plot.size(), QImage::Format_RGB32);
+  const QRect area(QPoint(0, 0), plot.size());
+  QPainter p(&plotBackground_);
+  p.fillRect(area, color_);
+  if (!backgroundBitmap_.isNull()) p.drawImage(area, backgroundBitmap_);
+  if (key.selLo >= 0 && key.selHi >= 0) {
+    QColor shade = selection_;
+    shade.setAlpha(90);
+    p.fillRect(QRect(key.selLo, 0, key.selHi - key.selLo + 1, plot.height()), shade);
+  }
+  if (key.drawMid) {
+    p.setPen(disabled_);
+    p.drawLine(0, key.zeroRow, area.right(), key.zeroRow);
+  }
+  if (key.drawGrid) DrawGridLines(p, area);
 }
 
 void TMMOscope::DrawGridLines(QPainter& p, const QRect& plot) const {
@@ -67,7 +108,12 @@ namespace {
 class TracePixels {
  public:
   TracePixels(QImage& image, int selLo, int selHi, QRgb inactive)
-      : image_(image), w_(image.width()), h_(image.height()), lo_(selLo), hi_(selHi),
+      : bits_(image.bits()),
+        stride_(image.bytesPerLine()),
+        w_(image.width()),
+        h_(image.height()),
+        lo_(selLo),
+        hi_(selHi),
         inactive_(inactive) {}
 
   void Put(int x, int y, QRgb c) {
@@ -76,7 +122,7 @@ class TracePixels {
       return;
     // Outside a selection in use the trace takes the inactive colour.
     if (lo_ >= 0 && (x < lo_ || x > hi_)) c = inactive_;
-    reinterpret_cast<QRgb*>(image_.scanLine(y))[x] = c;
+    reinterpret_cast<QRgb*>(bits_ + static_cast<qsizetype>(y) * stride_)[x] = c;
   }
   // Bresenham from (x0, y0) to (x1, y1), both included.
   void Line(int x0, int y0, int x1, int y1, QRgb c) {
@@ -101,7 +147,8 @@ class TracePixels {
   }
 
  private:
-  QImage& image_;
+  uchar* const bits_;  // taken once: scanLine() would detach on every pixel
+  const qsizetype stride_;
   const int w_;
   const int h_;
   const int lo_;
@@ -111,14 +158,11 @@ class TracePixels {
 
 }  // namespace
 
-void TMMOscope::RasterTrace(const QRect& plot) {
-  if (trace_.size() != plot.size())
-    trace_ = QImage(plot.size(), QImage::Format_ARGB32_Premultiplied);
-  trace_.fill(Qt::transparent);
+void TMMOscope::RasterTrace(QImage& target) {
   const int lo = calc_.SelectionStart();
   const int hi = calc_.SelectionEnd();
   const bool partial = useSelection_ && lo >= 0 && hi >= 0;
-  TracePixels pixels(trace_, partial ? lo : -1, hi, inactive_.rgba());
+  TracePixels pixels(target, partial ? lo : -1, hi, inactive_.rgba());
   const std::span<const int32_t> rows = calc_.Rows();
   const int n = static_cast<int>(rows.size());
   const int steps = calc_.Steps();
@@ -150,15 +194,6 @@ void TMMOscope::RasterTrace(const QRect& plot) {
       for (int x = 0; x < n; x += steps) pixels.Line(x, height - 1, x, rows[x], colour(rows[x]));
       break;
   }
-}
-
-void TMMOscope::DrawTrace(QPainter& p, const QRect& plot) {
-  if (OnDrawLine) {
-    OnDrawLine(this, p, plot, calc_.Points());
-    return;
-  }
-  RasterTrace(plot);
-  p.drawImage(plot.topLeft(), trace_);
 }
 
 void TMMOscope::DrawScrollColumns(QPainter& p, int first, int last, const QPoint& origin) const {
@@ -330,31 +365,29 @@ void TMMOscope::paint(QPainter& painter, const QRectF& target) {
     calc_.SetClientSize(width(), height());
   const QRect plot = PlotRect();
 
-  DrawBackground(painter, plot);
-  const int lo = calc_.SelectionStart();
-  const int hi = calc_.SelectionEnd();
-  if (lo >= 0 && hi >= 0) {
-    QColor area = selection_;
-    area.setAlpha(90);
-    painter.fillRect(QRect(plot.left() + lo, plot.top(), hi - lo + 1, plot.height()), area);
-  }
-
+  DrawFrame(painter, plot);
+  PreparePlotBackground(plot);
   painter.save();
   painter.setClipRect(plot);
-  if (calc_.DrawMidLine()) {
-    painter.setPen(disabled_);
-    const int y = plot.top() + calc_.RowOf(0);
-    painter.drawLine(plot.left(), y, plot.right(), y);
-  }
-  if (calc_.DrawGrid()) DrawGridLines(painter, plot);
-  if (!calc_.Enabled()) {
-    painter.setPen(disabled_);
-    const int y = plot.top() + plot.height() / 2;
-    painter.drawLine(plot.left() + 5, y, plot.right() - 5, y);
-  } else if (calc_.Scroll()) {
-    DrawScroll(painter, plot);
+  if (calc_.Enabled() && !calc_.Scroll() && !OnDrawLine) {
+    // The frame's picture: a copy of the background with the trace on it.
+    if (picture_.size() != plotBackground_.size())
+      picture_ = QImage(plotBackground_.size(), QImage::Format_RGB32);
+    std::memcpy(picture_.bits(), plotBackground_.constBits(),
+                static_cast<size_t>(plotBackground_.sizeInBytes()));
+    RasterTrace(picture_);
+    painter.drawImage(plot.topLeft(), picture_);
   } else {
-    DrawTrace(painter, plot);
+    painter.drawImage(plot.topLeft(), plotBackground_);
+    if (!calc_.Enabled()) {
+      painter.setPen(disabled_);
+      const int y = plot.top() + plot.height() / 2;
+      painter.drawLine(plot.left() + 5, y, plot.right() - 5, y);
+    } else if (calc_.Scroll()) {
+      DrawScroll(painter, plot);
+    } else {
+      OnDrawLine(this, painter, plot, calc_.Points());
+    }
   }
   DrawMarks(painter, plot);
   if (!infoText_.isEmpty()) {
