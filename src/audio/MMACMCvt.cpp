@@ -201,7 +201,7 @@ class MsAdpcmStage final : public TMMCodecStage {
       const size_t c = k % static_cast<size_t>(ch);
       const int nibble = (k % 2 == 0) ? (data[k / 2] >> 4) : (data[k / 2] & 0x0F);
       const int signedNibble = nibble >= 8 ? nibble - 16 : nibble;
-      int predictor = (s1[c] * c1[c] + s2[c] * c2[c]) / 256;
+      int predictor = (s1[c] * c1[c] + s2[c] * c2[c]) >> 8;
       predictor = Clamp16(predictor + signedNibble * delta[c]);
       s2[c] = s1[c];
       s1[c] = predictor;
