@@ -34,8 +34,10 @@ std::optional<std::string> DecodableAudioProblem(const std::string& file) {
   if (ScanWaveFile(file, info) == wrOk && info.Format) {
     const WAVEFORMATEX* f = info.Format.get();
     if (f->wFormatTag == WAVE_FORMAT_MPEG || f->wFormatTag == WAVE_FORMAT_MPEGLAYER3) {
-      if (!MpegDecoderAvailable()) return "MPEG audio in a wave file needs the decoder library: " + MpegLoadError();
-      return std::nullopt;
+      // The MPEG reader takes such a file under an MPEG name only.
+      if (!MpegDecoderAvailable()) return "MPEG audio needs the decoder library: " + MpegLoadError();
+      if (TMMMPEGFile::CanOpenMpegFile(file)) return std::nullopt;
+      return "not a format we can decode (" + FormatTagName(f) + " inside a wave file)";
     }
     if (f->wFormatTag == WAVE_FORMAT_PCM && PcmFormatSupported(f)) return std::nullopt;
     const std::string problem = ConversionProblem(f);
