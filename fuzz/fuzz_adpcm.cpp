@@ -79,7 +79,12 @@ void Exercise(const std::string& path) {
   } catch (const tv::EMMAudioFileError&) {
     return;
   }
+  // Only a started reader delivers the file (an idle one hands out silence).
   audio.Open();
+  if (tv::TMMCustomFile* reader = audio.Reader()) {
+    reader->Open();
+    reader->Start();
+  }
   std::vector<uint8_t> block(tv::kBufferHeaderSize + 2048);
   auto* header = reinterpret_cast<tv::TMMBufferHeader*>(block.data());
   for (int guard = 0; guard < 20000; ++guard) {

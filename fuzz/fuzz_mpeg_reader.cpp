@@ -60,7 +60,12 @@ void Exercise(const std::string& path) {
 
   tv::TMMAudioFile audio;
   audio.SetFileName(path);
+  // Only a started reader delivers the file (an idle one hands out silence).
   audio.Open();
+  if (tv::TMMCustomFile* reader = audio.Reader()) {
+    reader->Open();
+    reader->Start();
+  }
   Drain(audio, 2048);
 }
 

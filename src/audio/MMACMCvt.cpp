@@ -666,7 +666,7 @@ void TMMACMConverter::ReceiveFormat(const WAVEFORMATEX* format) {
   SetPWaveFormat(pcm.get());
 }
 
-void TMMACMConverter::Restart() {
+void TMMACMConverter::ResetConversion() {
   conversion_.reset();
   pending_.clear();
   pendingAt_ = 0;
@@ -680,19 +680,19 @@ void TMMACMConverter::Restart() {
 void TMMACMConverter::Open() {
   const bool was = Opened();
   TMMDSPComponent::Open();
-  if (!was) Restart();
+  if (!was) ResetConversion();
 }
 
 void TMMACMConverter::Start() {
   const bool was = Started();
   TMMDSPComponent::Start();
-  if (!was && Started()) Restart();
+  if (!was && Started()) ResetConversion();
 }
 
 void TMMACMConverter::BufferLoad(PWaveHdr buffer, bool& moreBuffers) {
   if (OnBufferLoad) OnBufferLoad(this, buffer, moreBuffers);
   TMMDSPComponent* in = Input();
-  if (!conversion_ && source_ && PWaveFormat() != nullptr) Restart();
+  if (!conversion_ && source_ && PWaveFormat() != nullptr) ResetConversion();
   if (in == nullptr || !conversion_) {
     buffer->dwBytesRecorded = 0;
     return;

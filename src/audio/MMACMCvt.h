@@ -121,7 +121,7 @@ class TMMACMConverter : public TMMDSPComponent {
   void BufferLoad(PWaveHdr buffer, bool& moreBuffers) override;
 
  private:
-  void Restart();
+  void ResetConversion();
 
   WaveFormatPtr source_;
   std::unique_ptr<TMMConversion> conversion_;

@@ -239,6 +239,43 @@ TEST(Conversion, ChannelsAndRateAndWidthStages) {
   EXPECT_EQ(conv->Convert(conv->SourceSize() + 1), -1);
 }
 
+TEST(Converter, DecodesItsInputAcrossPullsAndPausesInTheChain) {
+  // IMA blocks fed by a source, decoded by the converter stage, pulled in
+  // buffers that do not match the blocks, with a pause in the middle.
+  test::FrameSource source;
+  Bytes codes;
+  for (int i = 0; i < 256 * 20; ++i) codes.push_back(static_cast<uint8_t>(i * 37 + i / 7));
+  source.Bytes = codes;
+  source.SetPWaveFormat(FormatOf(Fmt(WAVE_FORMAT_IMA_ADPCM, 1, 8000, 4, 256, {0xF9, 0x01})).get());
+  TMMACMConverter converter;
+  test::TestDriver driver;
+  converter.SetInput(&source);
+  driver.SetInput(&converter);
+  ASSERT_NE(converter.PWaveFormat(), nullptr);
+  EXPECT_EQ(converter.PWaveFormat()->wBitsPerSample, 16);
+  EXPECT_EQ(converter.SourceFormat()->wFormatTag, WAVE_FORMAT_IMA_ADPCM);
+  driver.SetBufferSize(1000);
+  driver.Open();
+  driver.Start();
+  Bytes all;
+  test::Buffer b(1000);
+  for (int i = 0; i < 100; ++i) {
+    const bool more = driver.Pull(b);
+    const Bytes got = b.Data();
+    all.insert(all.end(), got.begin(), got.end());
+    if (i == 3) {
+      driver.Pause();
+      driver.Restart();
+    }
+    if (!more) break;
+  }
+  driver.Close();
+  std::vector<uint8_t> expected;
+  OpenConversion(source.PWaveFormat(), converter.PWaveFormat(), 0)->Convert(codes, expected);
+  EXPECT_EQ(expected.size(), 20u * 505 * 2);
+  EXPECT_EQ(all, expected);
+}
+
 TEST(Service, SuggestsPcmAndNamesWhatItCannotDecode) {
   auto pcm = MakePcmFormat(16, 2, 44100);
   EXPECT_TRUE(SameWaveFormat(SuggestPcm(pcm.get()).get(), pcm.get()));
