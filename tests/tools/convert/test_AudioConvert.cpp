@@ -122,6 +122,11 @@ TEST_F(ConvertTest, CancelledOrFailedRunsLeaveNoTargetAndKeepAnOlderOne) {
   c.OnProgress = nullptr;
   EXPECT_THROW(c.Convert(dir.File("missing/b.wav")), EMMError);
   EXPECT_EQ(FilesIn(), files);
+  // A full disk ends the writer early: a short file is no result.
+  SetDiskFreeFunction([](const std::filesystem::path&) { return int64_t{1000}; });
+  EXPECT_THROW(c.Convert(dir.File("c.wav")), EMMError);
+  SetDiskFreeFunction(nullptr);
+  EXPECT_EQ(FilesIn(), files);
   // And the converter is ready for the next run.
   c.Convert(dir.File("c.wav"));
   EXPECT_TRUE(std::filesystem::exists(dir.File("c.wav")));
