@@ -152,6 +152,8 @@ class ImaStage final : public TMMCodecStage {
   std::vector<int16_t> samples_;
 };
 
+// Far above any step a real stream reaches (the largest 16-bit difference).
+constexpr int64_t kMaxMsDelta = 1 << 20;
 constexpr std::array<int, 16> kMsAdapt = {230, 230, 230, 230, 307, 409, 512, 614,
                                           768, 614, 512, 409, 307, 230, 230, 230};
 
@@ -201,13 +203,16 @@ class MsAdpcmStage final : public TMMCodecStage {
       const size_t c = k % static_cast<size_t>(ch);
       const int nibble = (k % 2 == 0) ? (data[k / 2] >> 4) : (data[k / 2] & 0x0F);
       const int signedNibble = nibble >= 8 ? nibble - 16 : nibble;
-      int predictor = (s1[c] * c1[c] + s2[c] * c2[c]) >> 8;
-      predictor = Clamp16(predictor + signedNibble * delta[c]);
+      // Wide arithmetic: a damaged block can drive the step far beyond
+      // anything an encoder writes.
+      const int64_t guess = (int64_t{s1[c]} * c1[c] + int64_t{s2[c]} * c2[c]) >> 8;
+      const auto predictor =
+          static_cast<int32_t>(std::clamp<int64_t>(guess + int64_t{signedNibble} * delta[c], -32768, 32767));
       s2[c] = s1[c];
       s1[c] = predictor;
       Put16(out, predictor);
-      delta[c] = (kMsAdapt[static_cast<size_t>(nibble)] * delta[c]) / 256;
-      if (delta[c] < 16) delta[c] = 16;
+      const int64_t next = int64_t{kMsAdapt[static_cast<size_t>(nibble)]} * delta[c] / 256;
+      delta[c] = static_cast<int>(std::clamp<int64_t>(next, 16, kMaxMsDelta));
     }
   }
 

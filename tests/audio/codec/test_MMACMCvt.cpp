@@ -310,6 +310,14 @@ TEST(Service, CorruptAdpcmBlocksDecodeToTheirLengthWithoutHarm) {
                                                               0x00, 0x02, 0x00, 0xFF, 0x00, 0x00, 0x00, 0x00,
                                                               0xC0, 0x00, 0x40, 0x00, 0xF0, 0x00, 0x00, 0x00,
                                                               0xCC, 0x01, 0x30, 0xFF, 0x88, 0x01, 0x18, 0xFF}));
+  // Blocks whose step only grows: a large starting step and codes of -8.
+  for (size_t b = 0; b < 40; b += 3) {
+    uint8_t* block = junk.data() + 256 * b;
+    block[0] = 1;
+    block[1] = 0xFF;
+    block[2] = 0x7F;
+    std::fill(block + 7, block + 256, uint8_t{0x88});
+  }
   for (const WAVEFORMATEX* f : {ima.get(), ms.get()}) {
     std::vector<uint8_t> out;
     OpenConversion(f, SuggestPcm(f).get(), 0)->Convert(junk, out);
