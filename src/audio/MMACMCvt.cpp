@@ -744,7 +744,7 @@ void TMMACMConverter::BufferLoad(PWaveHdr buffer, bool& moreBuffers) {
   size_t n = std::min(want, have);
   n -= n % std::max<size_t>(dst->nBlockAlign, 1);
   if (n == 0 && have > 0 && !inputMore_) n = std::min(want, have);
-  std::memcpy(buffer->lpData, pending_.data() + pendingAt_, n);
+  if (n > 0) std::memcpy(buffer->lpData, pending_.data() + pendingAt_, n);
   pendingAt_ += n;
   if (pendingAt_ == pending_.size()) {
     pending_.clear();
