@@ -642,7 +642,7 @@ int32_t TMMConversion::Convert(int32_t bytes) {
   // The buffer was sized for the worst case; the guard keeps a miscount
   // from ever writing past it.
   const size_t n = std::min(result.size(), outputBuffer_.size());
-  std::memcpy(outputBuffer_.data(), result.data(), n);
+  if (n > 0) std::memcpy(outputBuffer_.data(), result.data(), n);
   return static_cast<int32_t>(n);
 }
 
