@@ -166,11 +166,12 @@ TEST_F(ConvertTest, KeysOfADemoRecordingSurviveEveryFormatWeRead) {
   Run("/usr/bin/sox", {source, "-e", "floating-point", "-b", "32", dir.File("demo_float.wav")});
   Run("/usr/bin/sox", {source, "-b", "24", dir.File("demo_24.wav")});
   Run("/usr/bin/sox", {source, dir.File("demo.flac")});
+  Run("/usr/bin/sox", {source, dir.File("demo.ogg")});
 
   DtmfScanner scanner;
   scanner.Paced = false;
   for (const char* name : {"demo.mp3", "demo_ulaw.wav", "demo_alaw.wav", "demo_ima.wav", "demo_ms.wav",
-                           "demo_float.wav", "demo_24.wav", "demo.flac"}) {
+                           "demo_float.wav", "demo_24.wav", "demo.flac", "demo.ogg"}) {
     SCOPED_TRACE(name);
     EXPECT_EQ(DecodableAudioProblem(dir.File(name)), std::nullopt);
     EXPECT_FALSE(IsPlainPcmWave(dir.File(name)));
