@@ -14,6 +14,7 @@
 #include "MMAudio.h"
 #include "MMWave.h"
 #include "RunProcess.h"
+#include "TMMCodecConversionProvider.h"
 #include "TestFiles.h"
 
 namespace tv {
@@ -350,6 +351,40 @@ TEST(Service, ExtensibleHeadersNameTheirSubFormat) {
   ASSERT_EQ(s.size(), 200u);
   EXPECT_EQ(s[0], 4096);
   EXPECT_EQ(s[1], -4096);
+}
+
+
+// The connector hands whole buffers to the provider, larger than the
+// codec's own source buffer: every byte must still come out, in order.
+TEST(Service, TheConnectorsProviderConvertsBuffersLargerThanTheCodecsBlock) {
+  auto src = FormatOf(Fmt(WAVE_FORMAT_MULAW, 1, 8000, 8, 1));
+  TMMPcmConversionProvider& codec = CodecConversionProvider();
+  WaveFormatPtr pcm = codec.SuggestPcm(src.get());
+  ASSERT_TRUE(pcm);
+  ASSERT_TRUE(codec.CanConvert(src.get(), pcm.get()));
+  int32_t outputBytes = 0;
+  auto conversion = codec.Open(src.get(), pcm.get(), 1000, outputBytes);
+  ASSERT_TRUE(conversion);
+  ASSERT_GE(outputBytes, 2000);
+
+  // 0xFF and 0x7F are the two zeros; 0x80 and 0x00 full scale, each sign.
+  Bytes codes;
+  for (int i = 0; i < 1000; ++i) codes.push_back(i % 2 == 0 ? 0x80 : 0x00);
+  std::vector<uint8_t> out(static_cast<size_t>(outputBytes));
+  const int32_t n = conversion->Convert(codes.data(), 1000, out.data(), outputBytes);
+  ASSERT_EQ(n, 2000);
+  const std::vector<int16_t> s = Samples(Bytes(out.begin(), out.begin() + n));
+  for (size_t i = 0; i < s.size(); ++i) ASSERT_EQ(s[i], i % 2 == 0 ? 32124 : -32124) << i;
+
+  // A destination too small takes what fits and no more.
+  std::vector<uint8_t> small(100, 0xEE);
+  EXPECT_EQ(conversion->Convert(codes.data(), 1000, small.data(), 64), 64);
+  EXPECT_EQ(small[64], 0xEE);
+
+  WAVEFORMATEX unknown{};
+  MakePcmFormat(unknown, 8, 1, 8000);
+  unknown.wFormatTag = 0x31;  // GSM 6.10: not decoded here
+  EXPECT_FALSE(codec.SuggestPcm(&unknown));
 }
 
 }  // namespace
