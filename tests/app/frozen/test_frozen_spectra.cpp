@@ -7,12 +7,15 @@
 #include <QFileInfo>
 #include <QLabel>
 #include <QPushButton>
+#include <QElapsedTimer>
 #include <QTest>
 #include <csignal>
 #include <filesystem>
 
 #include "DataFolder.h"
 #include "FrozenTestEnv.h"
+#include "MMPCMSup.h"
+#include "TMMConnector.h"
 #include "TFrmSavBin.h"
 #include "TFrozenSpectra.h"
 #include "TMMLEDLabel.h"
@@ -293,6 +296,49 @@ TEST_F(FrozenSpectraTest, TheEditorAssignsFilesToTheLoadKeys) {
   QTest::mouseClick(editor.SpeedButton7, Qt::LeftButton);
   EXPECT_EQ(slots_.FFrozenFile[0], QStringLiteral("/data/Morning Check.sav"));
   EXPECT_EQ(editor.MMLEDLABEL11->Caption(), QStringLiteral("MORNING CHECK.SAV"));
+}
+
+// Frozen, the connector passes nothing on and a stop leaves the picture;
+// restarted, the display follows the input again.
+TEST_F(FrozenSpectraTest, FreezeKeepsThePictureAndRestartFollowsTheInputAgain) {
+  TMMSpectrumCalc& calc = spectrum_->Calc();
+  calc.SetVisible(true);
+  TMMConnector connector("MMConnector1");
+  connector.SetSpectrum1(&spectrum_->Display());
+  const WaveFormatPtr format = MakePcmFormat(16, 2, 44100);
+  connector.SetPWaveFormat(format.get());
+  connector.SetBufferSize(8192);
+  connector.Open();
+  // A loud 1 kHz tone, as the input delivers it.
+  std::vector<int16_t> tone(2048 * 2);
+  for (size_t i = 0; i < tone.size(); ++i) {
+    tone[i] = static_cast<int16_t>(12000 * std::sin(2 * M_PI * 1000 * static_cast<double>(i / 2) / 44100));
+  }
+  const auto feedFor = [&](int ms, const std::function<bool()>& done) {
+    QElapsedTimer clock;
+    clock.start();
+    while (clock.elapsed() < ms && !done()) {
+      connector.TapData(tone.data(), static_cast<int32_t>(tone.size() * 2));
+      QTest::qWait(5);
+    }
+  };
+
+  Freeze(connector);
+  connector.Start();
+  SetLevels(Pattern(1, 512));
+  feedFor(300, [] { return false; });
+  EXPECT_EQ(Levels(), Pattern(1, 512));
+  connector.Stop();
+  EXPECT_EQ(Levels(), Pattern(1, 512));
+
+  Restart(connector);
+  connector.Start();
+  feedFor(3000, [&] { return Levels() != Pattern(1, 512); });
+  EXPECT_NE(Levels(), Pattern(1, 512));
+  connector.Stop();
+  EXPECT_EQ(Levels(), std::vector<int32_t>(512, 0));  // a live stop clears
+  connector.Close();
+  connector.SetSpectrum1(nullptr);
 }
 
 }  // namespace
