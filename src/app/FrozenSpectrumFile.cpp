@@ -119,7 +119,8 @@ QString IncompatiblePrintMessage() {
 bool MoveFileReplacing(const QString& from, const QString& to, QString* error) {
   namespace fs = std::filesystem;
   std::error_code ec;
-  fs::rename(fs::path(from.toStdString()), fs::path(to.toStdString()), ec);
+  fs::rename(fs::path(QFile::encodeName(from).toStdString()),
+             fs::path(QFile::encodeName(to).toStdString()), ec);
   if (!ec) return true;
   // Another file system: copy beside the target, then rename over it.
   QFile source(from);

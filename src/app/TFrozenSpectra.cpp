@@ -2,6 +2,7 @@
 
 #include <QApplication>
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
 #include <exception>
 #include <vector>
@@ -68,7 +69,7 @@ bool TFrozenSpectra::StoreSlot(int slot, const TMMSpectrumCalc& spectrum, QWidge
   // the key was pressed, whatever the display shows meanwhile.
   try {
     const WaitCursor wait;
-    spectrum.SaveLevels(QDir::toNativeSeparators(scratch).toStdString());
+    spectrum.SaveLevels(QFile::encodeName(scratch).toStdString());
   } catch (const std::exception& e) {
     ShowError(parent, QStringLiteral("The spectrum could not be stored.\n\n%1")
                           .arg(QString::fromLocal8Bit(e.what())));

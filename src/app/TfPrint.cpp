@@ -104,8 +104,8 @@ TfPrint::TfPrint(const TPrintSetup& setup, const TMMSpectrum* mainSpectrum, cons
                  QWidget* parent)
     : QWidget(parent) {
   setObjectName(QStringLiteral("fPrint"));
+  setWindowFlags(Qt::Window | Qt::FramelessWindowHint);
   setAttribute(Qt::WA_DontShowOnScreen);
-  setWindowFlags(Qt::FramelessWindowHint);
   resize(kWidth, kHeight);
   QPalette pal = palette();
   pal.setColor(QPalette::Window, Qt::white);
@@ -250,7 +250,8 @@ bool TfPrint::PrintToPdf(QPrinter& printer, const QString& pdf, QString* error) 
   }
   std::error_code ec;
   if (ok) {
-    fs::rename(fs::path(partial.toStdString()), fs::path(target.toStdString()), ec);
+    fs::rename(fs::path(QFile::encodeName(partial).toStdString()),
+               fs::path(QFile::encodeName(target).toStdString()), ec);
     if (ec) {
       ok = false;
       why = QStringLiteral("The file %1 cannot be written: %2.")

@@ -17,6 +17,8 @@ namespace tv {
 TfSpecBack::TfSpecBack(TMMSpectrum& main, QWidget* parent)
     : QWidget(parent), main_(main) {
   setObjectName(QStringLiteral("fSpecBack"));
+  // A window of its own, owned by the main window but never shown with it.
+  setWindowFlags(Qt::Window);
   setAttribute(Qt::WA_DontShowOnScreen);
   resize(kWidth, kHeight);
   SpeckBack = new TMMSpectrum(this, TMMSpectrumDesign::Background);
