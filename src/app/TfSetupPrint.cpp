@@ -66,7 +66,8 @@ TfSetupPrint::TfSetupPrint(const TMMSpectrum* mainSpectrum, QWidget* parent)
   auto* prodCaption = new QLabel(QStringLiteral("Production Label ( Font size 12 )"), this);
   edProd = new QLineEdit(QStringLiteral("Quellfon"), this);
   edProd->setObjectName(QStringLiteral("edProd"));
-  rgBackground = new TMMRadioGroup(QStringLiteral(" Select background Color & Bar Color"), this);
+  // "&&" shows one ampersand, as the design has it.
+  rgBackground = new TMMRadioGroup(QStringLiteral(" Select background Color && Bar Color"), this);
   rgBackground->setObjectName(QStringLiteral("rgBackground"));
   rgBackground->SetItems({QStringLiteral("Black background (selected Color)"),
                           QStringLiteral("White background (Black Bars)")});

@@ -73,7 +73,7 @@ TEST_F(PrintTest, TheSetupWindowStartsWithItsDesignTexts) {
   EXPECT_EQ(s.labFreezed->text(), QString());
   EXPECT_EQ(s.edMain->text(), QStringLiteral("Tonvista"));
   EXPECT_EQ(s.edProd->text(), QStringLiteral("Quellfon"));
-  EXPECT_EQ(s.rgBackground->title(), QStringLiteral(" Select background Color & Bar Color"));
+  EXPECT_EQ(s.rgBackground->title(), QStringLiteral(" Select background Color && Bar Color"));
   EXPECT_EQ(s.rgBackground->Items(), (QStringList{"Black background (selected Color)",
                                                   "White background (Black Bars)"}));
   EXPECT_EQ(s.rgBackground->ItemIndex(), 1);
