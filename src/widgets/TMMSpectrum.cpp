@@ -243,6 +243,20 @@ void TMMSpectrum::SetColor(const QColor& value) {
   DrawingChanged(false);
 }
 
+void TMMSpectrum::SetTraceWidth(qreal value) {
+  value = std::clamp(value, qreal(0), qreal(8));
+  if (value == traceWidth_) return;
+  traceWidth_ = value;
+  DrawingChanged(false);
+}
+
+void TMMSpectrum::SetGridWidth(qreal value) {
+  value = std::clamp(value, qreal(0), qreal(8));
+  if (value == gridWidth_) return;
+  gridWidth_ = value;
+  DrawingChanged(false);
+}
+
 void TMMSpectrum::SetPoint1(int32_t value) {
   if (value < 1 || value > 100 || value == point1_) return;
   point1_ = value;

@@ -114,6 +114,13 @@ class TMMSpectrum : public QWidget {
   // The plot's background.
   QColor Color() const { return color_; }
   void SetColor(const QColor& value);
+  // Pen widths in the control's pixels, for pictures drawn at another
+  // scale (a printed page): the trace of the line kinds, and the grid and
+  // scale ticks. 0, the default, is one pixel of whatever device draws.
+  qreal TraceWidth() const { return traceWidth_; }
+  void SetTraceWidth(qreal value);
+  qreal GridWidth() const { return gridWidth_; }
+  void SetGridWidth(qreal value);
 
   // ---- Drawing
   QRect PlotRect();
@@ -218,6 +225,8 @@ class TMMSpectrum : public QWidget {
   bool useBackGroundDIB_ = false;
   TMMBevel bevel_ = bvLowered;
   QColor color_;
+  qreal traceWidth_ = 0;
+  qreal gridWidth_ = 0;
 
   QSize layoutSize_;
   QRect plotRect_;

@@ -156,7 +156,7 @@ void TMMSpectrum::DrawPlot(QPainter& p, bool live, bool cleared) {
 void TMMSpectrum::DrawGridLines(QPainter& p) {
   const int32_t w = plotRect_.width();
   const int32_t h = plotRect_.height();
-  p.setPen(QPen(gridColor_, 0));
+  p.setPen(QPen(gridColor_, gridWidth_));
   const int32_t n = TMMSpectrumCalc::HorizontalIntervals(h, calc_.LogAmp());
   for (int32_t k = 0; k <= n; ++k) {
     const int32_t y = std::clamp(calc_.GridRow(k, n), 0, h - 1);
@@ -173,7 +173,7 @@ void TMMSpectrum::DrawLines(QPainter& p, bool live) {
   const auto bars = calc_.Bars();
   if (bars.empty()) return;
   const int32_t w = plotRect_.width();
-  p.setPen(QPen(calc_.Enabled() ? bar1Color_ : inactive1Color_, 0));
+  p.setPen(QPen(calc_.Enabled() ? bar1Color_ : inactive1Color_, traceWidth_));
   const auto polyline = [&](auto heightOf) {
     points_.clear();
     points_.emplace_back(0, Row(heightOf(0)));
@@ -201,7 +201,7 @@ void TMMSpectrum::DrawDots(QPainter& p) {
     const int32_t row = Row(b.height);
     QColor c = inactive1Color_;
     if (enabled) c = row <= y2 ? bar3Color_ : row > y1 ? bar1Color_ : bar2Color_;
-    p.setPen(QPen(c, 0));
+    p.setPen(QPen(c, traceWidth_));
     p.drawLine(b.first, row, b.end - 1, row);
   }
 }
@@ -216,14 +216,14 @@ void TMMSpectrum::DrawVLines(QPainter& p, int32_t height, int32_t bottom) {
   for (const TSpectrumBar& b : calc_.Bars()) {
     const int32_t x = b.first + (b.end - b.first) / 2;
     const int32_t hh = std::max(0, band ? b.height / 3 : b.height);
-    p.setPen(QPen(bar1Color_, 0));
+    p.setPen(QPen(bar1Color_, traceWidth_));
     p.drawLine(x, bottom, x, rowOf(std::min(hh, l1)));
     if (hh > l1) {
-      p.setPen(QPen(bar2Color_, 0));
+      p.setPen(QPen(bar2Color_, traceWidth_));
       p.drawLine(x, rowOf(l1 + 1), x, rowOf(std::min(hh, l2)));
     }
     if (hh > l2) {
-      p.setPen(QPen(bar3Color_, 0));
+      p.setPen(QPen(bar3Color_, traceWidth_));
       p.drawLine(x, rowOf(l2 + 1), x, rowOf(hh));
     }
   }
@@ -414,7 +414,7 @@ void TMMSpectrum::DrawScales(QPainter& p) {
   p.setFont(ScaleFont());
   const QFontMetrics fm(p.font());
   const int textH = fm.height();
-  const QPen line(scaleLineColor_, 0);
+  const QPen line(scaleLineColor_, gridWidth_);
   const QPen text(scaleTextColor_, 0);
 
   if (drawAmpScale_) {
@@ -478,7 +478,8 @@ void TMMSpectrum::DrawPeakLabel(QPainter& p) {
   const QRect& plot = plotRect_;
   const int x = std::max(plot.left(), std::min(plot.left() + peak.column, plot.right() + 1 - tw));
   const int top = std::max(plot.top(), plot.top() + Row(peak.height) - fm.height());
-  p.setPen(Qt::white);
+  // White on the usual dark plot; a light plot (a printed page) needs ink.
+  p.setPen(color_.lightness() > 127 ? QColor(Qt::black) : QColor(Qt::white));
   p.drawText(QRect(x, top, tw, fm.height()), Qt::AlignLeft | Qt::AlignTop, text);
 }
 
