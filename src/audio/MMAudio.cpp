@@ -5,6 +5,10 @@
 #include <cstring>
 #include <filesystem>
 
+#include "MMACMCvt.h"
+#include "MMMPEG.h"
+#include "MMSndFile.h"
+
 namespace tv {
 
 namespace {
@@ -30,7 +34,12 @@ TMMAudioFileReader WaveReader() {
 ReaderRegister& Register() {
   static ReaderRegister reg;
   static std::once_flag once;
-  std::call_once(once, [] { reg.readers.push_back(WaveReader()); });
+  std::call_once(once, [] {
+    // The readers of the program's start-up, in their order: MPEG, wave,
+    // FLAC/Ogg; streams that are not 8/16-bit PCM go through the codec service.
+    reg.readers = {MpegFileReader(), WaveReader(), SndFileReader()};
+    reg.decoders = [](const WAVEFORMATEX* source) { return CreateCodecDecoder(source); };
+  });
   return reg;
 }
 
@@ -216,7 +225,8 @@ void TMMAudioFile::Load(const TMMAudioFileReader& reader, const std::string& nam
   inner->SetFileName(name);
   const WAVEFORMATEX* f = inner->PWaveFormat();
   std::unique_ptr<TMMDSPComponent> decoder;
-  if (f != nullptr && f->wFormatTag != WAVE_FORMAT_PCM) {
+  if (f != nullptr && (f->wFormatTag != WAVE_FORMAT_PCM ||
+                       (f->wBitsPerSample != 8 && f->wBitsPerSample != 16))) {
     TMMAudioDecoderFactory factory;
     {
       ReaderRegister& r = Register();

@@ -28,6 +28,12 @@ constexpr Entry kMessages[] = {
     {SWaveFileFilter, "Wave Files(*.wav)|*.wav"},
     {SNotValidAudioFile, "This is not a valid Audiofile"},
     {SOutOfMemory, "Out of memory"},
+    {SUnableToLoad, "Unable to load"},
+    {SInvalidMpegVersion, "Invalid Mpeg Decoder DLL version"},
+    {SNoCodecConversion, "No decoder for this audio format"},
+    {SCorruptAudioData, "The compressed audio data is corrupt"},
+    {SWouldOverwriteSource, "The target file is the source file; choose another name"},
+    {SNotValidInputFile, "This is not a valid input file!"},
     {SPropertyWhileOpen, "Change to property while device was open"},
     {SInvalidDeviceId, "Invalid DeviceID"},
     {SInvalidWaveFormatGen, "Invalid WaveFormat"},
@@ -44,6 +50,8 @@ constexpr Entry kMessages[] = {
     {SUnableToOpenDevice, "Unable to open device"},
     {SUnableToCloseDevice, "Unable to close device"},
     {SAppendFormatMismatch, "The wave format differs from the file to append to"},
+    {SNotEnoughTimers, "Not enough timers available"},
+    {SNoDisplayConversion, "The displays can't show this format: no conversion to PCM is available"},
 };
 
 }  // namespace

@@ -24,6 +24,12 @@ enum MessageId : int {
   SWaveFileFilter = 28011,
   SNotValidAudioFile = 28012,
   SOutOfMemory = 28013,
+  SUnableToLoad = 28014,
+  SInvalidMpegVersion = 28015,
+  SNoCodecConversion = 28016,
+  SCorruptAudioData = 28017,
+  SWouldOverwriteSource = 28018,
+  SNotValidInputFile = 28019,
   SPropertyWhileOpen = 28060,
   SInvalidDeviceId = 28061,
   SInvalidWaveFormatGen = 28062,
@@ -40,6 +46,8 @@ enum MessageId : int {
   SUnableToOpenDevice = 28162,
   SUnableToCloseDevice = 28163,
   SAppendFormatMismatch = 28201,
+  SNotEnoughTimers = 28240,
+  SNoDisplayConversion = 28241,
 };
 
 // Text of a message id; an id without a text gives the text of SUnknownError.

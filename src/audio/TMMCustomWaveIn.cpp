@@ -8,6 +8,7 @@
 #include <thread>
 
 #include "MMDispatch.h"
+#include "MMNotice.h"
 #include "MMUtils.h"
 
 namespace tv {
@@ -41,8 +42,8 @@ TMMWaveInThread::~TMMWaveInThread() {
 
 void TMMWaveInThread::Execute() {
   pthread_setname_np(pthread_self(), "tv-wavein");
-  ThreadId.store(CurrentThreadId());
-  ApplyThreadPriority(owner_->Priority());
+  KernelId.store(CurrentThreadKernelId());
+  ApplyThreadPriority(KernelId.load(), owner_->Priority());
   Ready.Set();
   try {
     for (;;) {
@@ -205,9 +206,7 @@ void TMMCustomWaveIn::SetCallBackMode(TMMCBMode value) {
   if (value == callBackMode_) return;
   CheckClosed();
   if (value == cmCallback && !InterruptCallbacksSupported()) {
-    ShowMessageBox("TMMWaveIn",
-                   "\"CallBacks\" are called at interrupt time !\n\rThis is currently only "
-                   "supported under Windows 95");
+    ShowInformation("TMMWaveIn", kCallbackModeNotice);
     return;
   }
   callBackMode_ = value;
@@ -280,7 +279,7 @@ void TMMCustomWaveIn::SetMaxRecordTime(int32_t value) {
 
 void TMMCustomWaveIn::SetPriority(TThreadPriority value) {
   priority_.store(value);
-  if (thread_ && thread_->ThreadId.load() != 0) ApplyThreadPriority(thread_->ThreadId.load(), value);
+  if (thread_ && thread_->KernelId.load() != 0) ApplyThreadPriority(thread_->KernelId.load(), value);
 }
 
 int64_t TMMCustomWaveIn::ComputeByteLimit() const {

@@ -1,9 +1,5 @@
 #include "TMMWaveDevices.h"
 
-#include <sys/resource.h>
-#include <sys/syscall.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
@@ -13,23 +9,6 @@
 #include "TMMVirtualDevices.h"
 
 namespace tv {
-
-// ---------------------------------------------------------------------------
-// Thread priorities
-
-int CurrentThreadId() { return static_cast<int>(syscall(SYS_gettid)); }
-
-void ApplyThreadPriority(int threadId, TThreadPriority priority) {
-  // Linux gives each thread its own nice value.
-  static constexpr int kNice[] = {19, 10, 5, 0, -5, -10, -15};
-  const int nice = kNice[std::clamp(static_cast<int>(priority), 0, 6)];
-  // Raising needs rights; without them the thread keeps what it has.
-  setpriority(PRIO_PROCESS, static_cast<id_t>(threadId), nice);
-}
-
-void ApplyThreadPriority(TThreadPriority priority) {
-  ApplyThreadPriority(CurrentThreadId(), priority);
-}
 
 // ---------------------------------------------------------------------------
 // Error texts and handles
@@ -363,7 +342,6 @@ SystemDevices& System() {
 std::atomic<TMMWaveDevices*> gOverride{nullptr};
 
 std::mutex gHookLock;
-TMMMessageBoxHook gMessageBox;
 TMMWaitCursorHook gWaitCursor;
 
 }  // namespace
@@ -379,27 +357,9 @@ void UseLineInFile(const std::string& fileName) { System().UseLineIn(fileName); 
 
 bool VirtualAudioSelected() { return System().VirtualSelected(); }
 
-void SetMessageBoxHook(TMMMessageBoxHook hook) {
-  std::lock_guard guard(gHookLock);
-  gMessageBox = std::move(hook);
-}
-
 void SetWaitCursorHook(TMMWaitCursorHook hook) {
   std::lock_guard guard(gHookLock);
   gWaitCursor = std::move(hook);
-}
-
-void ShowMessageBox(const std::string& title, const std::string& text) {
-  TMMMessageBoxHook hook;
-  {
-    std::lock_guard guard(gHookLock);
-    hook = gMessageBox;
-  }
-  if (hook) {
-    hook(title, text);
-  } else {
-    std::fprintf(stderr, "%s: %s\n", title.c_str(), text.c_str());
-  }
 }
 
 void ShowWaitCursor(bool busy) {

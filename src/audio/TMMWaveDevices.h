@@ -17,6 +17,7 @@
 
 #include "MMDSPObj.h"
 #include "MMPCMSup.h"
+#include "MMThreadPriority.h"
 #include "MMTypes.h"
 
 namespace tv {
@@ -134,23 +135,6 @@ inline uint32_t HeaderFlags(const TMMBufferHeader* h) {
 inline void SetHeaderFlags(TMMBufferHeader* h, uint32_t flags) {
   std::atomic_ref<uint32_t>(h->dwFlags).store(flags);
 }
-
-// Thread priorities of the device components' worker threads.
-enum TThreadPriority {
-  tpIdle = 0,
-  tpLowest,
-  tpLower,
-  tpNormal,
-  tpHigher,
-  tpHighest,
-  tpTimeCritical
-};
-// Applies a priority to the calling thread (best effort: raising a priority
-// needs rights that an ordinary user may not have).
-void ApplyThreadPriority(TThreadPriority priority);
-// The same for another thread, given its kernel thread id.
-void ApplyThreadPriority(int threadId, TThreadPriority priority);
-int CurrentThreadId();
 
 class TMMWaveDevices {
  public:
@@ -284,14 +268,10 @@ void UseLineInFile(const std::string& fileName);
 // True when the virtual devices are the defaults of both directions.
 bool VirtualAudioSelected();
 
-// Hooks to the user interface, which the audio layer does not know: a plain
-// message box with one OK button, and the wait cursor. Without a hook the
-// message goes to standard error and the cursor stays.
-using TMMMessageBoxHook = std::function<void(const std::string& title, const std::string& text)>;
+// The wait cursor the wave output shows while it fills a large ring: the
+// user interface installs a hook; without one nothing shows.
 using TMMWaitCursorHook = std::function<void(bool busy)>;
-void SetMessageBoxHook(TMMMessageBoxHook hook);
 void SetWaitCursorHook(TMMWaitCursorHook hook);
-void ShowMessageBox(const std::string& title, const std::string& text);
 void ShowWaitCursor(bool busy);
 
 // Whether driver callbacks at interrupt time are offered on this platform

@@ -8,6 +8,7 @@
 #include <thread>
 
 #include "MMDispatch.h"
+#include "MMNotice.h"
 #include "MMUtils.h"
 
 namespace tv {
@@ -52,8 +53,8 @@ TMMWaveOutThread::~TMMWaveOutThread() {
 
 void TMMWaveOutThread::Execute() {
   pthread_setname_np(pthread_self(), "tv-waveout");
-  ThreadId.store(CurrentThreadId());
-  ApplyThreadPriority(owner_->Priority());
+  KernelId.store(CurrentThreadKernelId());
+  ApplyThreadPriority(KernelId.load(), owner_->Priority());
   Ready.Set();
   try {
     for (;;) {
@@ -222,9 +223,7 @@ void TMMWaveOut::SetCallBackMode(TMMCBMode value) {
   CheckClosed();
   if (value == callBackMode_) return;
   if (value == cmCallback && !InterruptCallbacksSupported()) {
-    ShowMessageBox("TMMWaveOut",
-                   "\"CallBacks\" are called at interrupt time !\n\rThis is currently only "
-                   "supported under Windows 95");
+    ShowInformation("TMMWaveOut", kCallbackModeNotice);
     return;
   }
   callBackMode_ = value;
@@ -242,7 +241,7 @@ void TMMWaveOut::SetLoopCount(uint16_t value) {
 
 void TMMWaveOut::SetPriority(TThreadPriority value) {
   priority_.store(value);
-  if (thread_ && thread_->ThreadId.load() != 0) ApplyThreadPriority(thread_->ThreadId.load(), value);
+  if (thread_ && thread_->KernelId.load() != 0) ApplyThreadPriority(thread_->KernelId.load(), value);
 }
 
 void TMMWaveOut::SetPWaveFormat(const WAVEFORMATEX* value) {
@@ -350,7 +349,7 @@ void TMMWaveOut::Flush() {
     pendingDone_ = 0;
   }
   if (callBackMode_ != cmThread || !thread_ || thread_->Failed.load()) return;
-  if (thread_->TMMDSPThread::ThreadId() == std::this_thread::get_id()) {
+  if (thread_->ThreadId() == std::this_thread::get_id()) {
     thread_->Messages.ConfirmFlush();
     return;
   }

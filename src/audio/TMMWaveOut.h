@@ -65,7 +65,7 @@ class TMMWaveOutThread final : public TMMDSPThread {
   TMMDeviceMessageQueue Messages{4096};
   std::atomic<bool> Failed{false};
   std::atomic<bool> Finished{false};
-  std::atomic<int> ThreadId{0};
+  std::atomic<int> KernelId{0};  // for priority changes from other threads
 
  protected:
   void Execute() override;

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include "DeviceTestParts.h"
+#include "MMNotice.h"
 #include "TMMWaveOut.h"
 
 namespace tv {
@@ -177,13 +178,13 @@ TEST_F(WaveInTest, TimeFormatReexpressesTheRecordLimit) {
 
 TEST_F(WaveInTest, InterruptCallbacksAreRefusedWithAMessage) {
   std::vector<std::string> boxes;
-  SetMessageBoxHook([&](const std::string& title, const std::string& text) {
+  SetInformationHandler([&](const std::string& title, const std::string& text) {
     boxes.push_back(title + "|" + text);
   });
   TMMWaveIn in("In", devices);
   in.SetCallBackMode(cmThread);
   in.SetCallBackMode(cmCallback);
-  SetMessageBoxHook(nullptr);
+  SetInformationHandler(nullptr);
   EXPECT_EQ(in.CallBackMode(), cmThread);
   ASSERT_EQ(boxes.size(), 1u);
   EXPECT_EQ(boxes[0],

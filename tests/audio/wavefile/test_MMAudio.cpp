@@ -5,6 +5,7 @@
 #include <string>
 
 #include "ChainHelpers.h"
+#include "MMACMCvt.h"
 #include "MMAudio.h"
 #include "TestFiles.h"
 
@@ -39,26 +40,30 @@ TMMAudioFileReader FakeReader(int order, int* asked) {
   return r;
 }
 
-TEST(AudioFileRegister, WaveReaderIsRegisteredAndReadersSortByOrder) {
+TEST(AudioFileRegister, StartUpReadersAreRegisteredAndReadersSortByOrder) {
+  // MPEG (1), wave (5) and the FLAC/Ogg reader (6) are there from the start.
   std::vector<TMMAudioFileReader> readers = AudioFileReaders();
-  ASSERT_EQ(readers.size(), 1u);
-  EXPECT_EQ(readers[0].ClassName, "TMMWaveFile");
-  EXPECT_EQ(readers[0].Order, 5);
-  EXPECT_EQ(AudioFileFilter(), "Wave Files(*.wav)|*.wav");
+  ASSERT_EQ(readers.size(), 3u);
+  EXPECT_EQ(readers[0].ClassName, "TMMMPEGFile");
+  EXPECT_EQ(readers[0].Order, 1);
+  EXPECT_EQ(readers[1].ClassName, "TMMWaveFile");
+  EXPECT_EQ(readers[1].Order, 5);
+  EXPECT_EQ(readers[2].Order, 6);
   int asked = 0;
   RegisterAudioFileReader(FakeReader(7, &asked));
-  RegisterAudioFileReader(FakeReader(1, &asked));
+  RegisterAudioFileReader(FakeReader(2, &asked));
   readers = AudioFileReaders();
-  ASSERT_EQ(readers.size(), 3u);
-  EXPECT_EQ(readers[0].Order, 1);
-  EXPECT_EQ(readers[1].Order, 5);
-  EXPECT_EQ(readers[2].Order, 7);
-  EXPECT_EQ(AudioFileFilter(),
-            "All Audio Files (*.fak;*.wav;*.fak)|*.fak;*.wav;*.fak|Fake Files (*.fak)|*.fak|"
-            "Wave Files(*.wav)|*.wav|Fake Files (*.fak)|*.fak");
+  ASSERT_EQ(readers.size(), 5u);
+  EXPECT_EQ(readers[1].Order, 2);
+  EXPECT_EQ(readers[4].Order, 7);
+  const std::string filter = AudioFileFilter();
+  EXPECT_EQ(filter.rfind("All Audio Files (*.mp2;*.mp3;*.atx;*.fak;*.wav;", 0), 0u) << filter;
+  EXPECT_NE(filter.find(")|*.mp2;*.mp3;*.atx;*.fak;*.wav;"), std::string::npos) << filter;
+  EXPECT_NE(filter.find("|Wave Files(*.wav)|*.wav|"), std::string::npos) << filter;
+  EXPECT_TRUE(filter.ends_with("|Fake Files (*.fak)|*.fak")) << filter;
   UnregisterAudioFileReader("FakeReader7");
-  UnregisterAudioFileReader("FakeReader1");
-  EXPECT_EQ(AudioFileReaders().size(), 1u);
+  UnregisterAudioFileReader("FakeReader2");
+  EXPECT_EQ(AudioFileReaders().size(), 3u);
 }
 
 struct AudioChain {
@@ -166,6 +171,13 @@ TEST(AudioFile, StreamsThatNeedDecodingNeedADecoder) {
                                           .Chunk("fmt ", test::FmtBody(7, 1, 8000, 8))
                                           .Chunk("data", Bytes(100, 0xFF))
                                           .Build());
+  // The codec service decodes mu-law from the start; without a decoder
+  // the file is refused.
+  c.audio.SetFileName(c.dir.File("u.wav"));
+  ASSERT_NE(c.audio.PWaveFormat(), nullptr);
+  EXPECT_EQ(c.audio.PWaveFormat()->wFormatTag, WAVE_FORMAT_PCM);
+  c.audio.SetFileName({});
+  SetAudioFileDecoderFactory(nullptr);
   EXPECT_THROW(c.audio.SetFileName(c.dir.File("u.wav")), EMMAudioFileError);
   int made = 0;
   SetAudioFileDecoderFactory([&](const WAVEFORMATEX* f) -> std::unique_ptr<TMMDSPComponent> {
@@ -174,7 +186,7 @@ TEST(AudioFile, StreamsThatNeedDecodingNeedADecoder) {
     return std::make_unique<TMMWaveFile>("decoder");
   });
   c.audio.SetFileName(c.dir.File("u.wav"));
-  SetAudioFileDecoderFactory(nullptr);
+  SetAudioFileDecoderFactory(CreateCodecDecoder);
   EXPECT_EQ(made, 1);
   EXPECT_NE(c.audio.Reader(), nullptr);
 }

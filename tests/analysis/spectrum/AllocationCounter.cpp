@@ -1,0 +1,25 @@
+// Kept in a file of its own: where the compiler can see these definitions
+// inlined into container code it takes malloc/free for a mismatched pair.
+#include "AllocationCounter.h"
+
+#include <atomic>
+#include <cstdlib>
+#include <new>
+
+namespace {
+std::atomic<long> gAllocations{0};
+}  // namespace
+
+void* operator new(std::size_t size) {
+  gAllocations.fetch_add(1, std::memory_order_relaxed);
+  if (void* p = std::malloc(size == 0 ? 1 : size)) return p;
+  throw std::bad_alloc();
+}
+void operator delete(void* p) noexcept { std::free(p); }
+void operator delete(void* p, std::size_t) noexcept { std::free(p); }
+
+namespace tv::test {
+
+long AllocationCount() { return gAllocations.load(std::memory_order_relaxed); }
+
+}  // namespace tv::test
