@@ -19,7 +19,7 @@
 #include <string>
 #include <vector>
 
-#include "MMWave.h"
+#include "TMMWave.h"
 
 namespace {
 

@@ -11,9 +11,9 @@
 #include <string>
 #include <vector>
 
-#include "MMAudio.h"
-#include "MMWave.h"
-#include "MMWaveFile.h"
+#include "TMMAudioFile.h"
+#include "TMMWave.h"
+#include "TMMWaveFile.h"
 
 namespace {
 

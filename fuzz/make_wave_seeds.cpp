@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "MMWave.h"
+#include "TMMWave.h"
 
 namespace {
 

@@ -19,10 +19,10 @@
 #include "Appearance.h"
 #include "DataFolder.h"
 #include "QtDispatcher.h"
-#include "uDtmf.h"
-#include "uInfo.h"
-#include "uMain.h"
-#include "u_results.h"
+#include "TfDtmf.h"
+#include "TFrmInfo.h"
+#include "TFrmMain.h"
+#include "Tf_result.h"
 
 namespace {
 

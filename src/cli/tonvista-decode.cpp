@@ -15,11 +15,11 @@
 #include <string>
 #include <vector>
 
-#include "DtmfConvert.h"
-#include "DtmfScan.h"
+#include "DtmfConverter.h"
+#include "DtmfScanner.h"
 #include "MMDispatch.h"
 #include "MMErrors.h"
-#include "MMWave.h"
+#include "TMMWave.h"
 
 namespace fs = std::filesystem;
 

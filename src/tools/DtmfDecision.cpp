@@ -1,6 +1,6 @@
 #include "DtmfDecision.h"
 
-#include "MMPeak.h"
+#include "TMMPeakDetect.h"
 
 namespace tv {
 

@@ -11,7 +11,7 @@
 #include "DtmfKeys.h"
 #include "MMErrors.h"
 #include "MMPCMSup.h"
-#include "MMWave.h"
+#include "TMMWave.h"
 
 namespace tv {
 

@@ -22,19 +22,19 @@
 
 #include "../window/WindowTestEnv.h"
 #include "DtmfSynth.h"
-#include "MMTrigg.h"
-#include "MMWave.h"
-#include "MMWaveFile.h"
+#include "TMMTrigger.h"
+#include "TMMWave.h"
+#include "TMMWaveFile.h"
 #include "TMMGauge.h"
 #include "TMMLEDLabel.h"
 #include "TMMLEDPanel.h"
 #include "TMMRadioGroup.h"
 #include "TestFiles.h"
 #include "WaveDialogs.h"
-#include "uCon.h"
-#include "uMain.h"
-#include "uNormalize.h"
-#include "u_results.h"
+#include "TfCon.h"
+#include "TFrmMain.h"
+#include "TfNormalize.h"
+#include "Tf_result.h"
 
 namespace tv {
 namespace {

@@ -12,8 +12,8 @@
 #include "TMMNumberEdit.h"
 #include "TMMRadioGroup.h"
 #include "WindowTestEnv.h"
-#include "uDtmf.h"
-#include "uMain.h"
+#include "TfDtmf.h"
+#include "TFrmMain.h"
 
 namespace tv {
 namespace {

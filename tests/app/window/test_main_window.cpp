@@ -18,9 +18,9 @@
 #include "TMMLed.h"
 #include "TMMNumberEdit.h"
 #include "WindowTestEnv.h"
-#include "uInfo.h"
-#include "uMain.h"
-#include "u_results.h"
+#include "TFrmInfo.h"
+#include "TFrmMain.h"
+#include "Tf_result.h"
 
 namespace tv {
 namespace {

@@ -16,8 +16,8 @@
 #include "TMMGauge.h"
 #include "TMMRadioGroup.h"
 #include "WindowTestEnv.h"
-#include "uMain.h"
-#include "u_results.h"
+#include "TFrmMain.h"
+#include "Tf_result.h"
 
 namespace tv {
 namespace {

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "MMWave.h"
+#include "TMMWave.h"
 #include "TestFiles.h"
 
 namespace tv {

@@ -7,7 +7,7 @@
 #include <string>
 #include <sys/resource.h>
 
-#include "MMWave.h"
+#include "TMMWave.h"
 #include "TestFiles.h"
 
 namespace tv {

@@ -16,7 +16,7 @@
 
 #include "MMDSPObj.h"
 #include "MMErrors.h"
-#include "MMWaveFile.h"
+#include "TMMWaveFile.h"
 
 namespace tv {
 

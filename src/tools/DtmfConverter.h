@@ -5,7 +5,7 @@
 #include <functional>
 #include <string>
 
-#include "WaveNormalize.h"
+#include "WaveNormalizer.h"
 
 namespace tv {
 

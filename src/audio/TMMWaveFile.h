@@ -12,7 +12,7 @@
 
 #include "MMDSPObj.h"
 #include "MMObsrv.h"
-#include "MMWave.h"
+#include "TMMWave.h"
 
 namespace tv {
 

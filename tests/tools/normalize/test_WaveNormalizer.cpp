@@ -1,4 +1,4 @@
-#include "WaveNormalize.h"
+#include "WaveNormalizer.h"
 
 #include <gtest/gtest.h>
 
@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "MMErrors.h"
-#include "MMWave.h"
+#include "TMMWave.h"
 #include "TestFiles.h"
 
 namespace tv {

@@ -1,4 +1,4 @@
-#include "uNormalize.h"
+#include "TfNormalize.h"
 
 #include <QApplication>
 #include <QFileInfo>
@@ -10,7 +10,7 @@
 #include "Preferences.h"
 #include "TMMGauge.h"
 #include "WaveDialogs.h"
-#include "WaveNormalize.h"
+#include "WaveNormalizer.h"
 
 namespace tv {
 

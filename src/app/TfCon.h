@@ -5,7 +5,7 @@
 
 #include <QDialog>
 
-#include "DtmfConvert.h"
+#include "DtmfConverter.h"
 
 class QLabel;
 class QPushButton;

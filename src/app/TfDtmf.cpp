@@ -1,4 +1,4 @@
-#include "uDtmf.h"
+#include "TfDtmf.h"
 
 #include <QFrame>
 #include <QGridLayout>

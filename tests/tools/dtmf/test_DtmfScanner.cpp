@@ -1,14 +1,14 @@
-#include "DtmfScan.h"
+#include "DtmfScanner.h"
 
 #include <gtest/gtest.h>
 
 #include <string>
 
-#include "DtmfConvert.h"
+#include "DtmfConverter.h"
 #include "DtmfSynth.h"
 #include "MMDispatch.h"
-#include "MMPeak.h"
-#include "MMTrigg.h"
+#include "TMMPeakDetect.h"
+#include "TMMTrigger.h"
 #include "TestFiles.h"
 
 namespace tv {

@@ -1,4 +1,4 @@
-#include "WaveNormalize.h"
+#include "WaveNormalizer.h"
 
 #include <cmath>
 #include <cstdio>
@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "MMPCMSup.h"
-#include "MMWave.h"
+#include "TMMWave.h"
 
 namespace tv {
 

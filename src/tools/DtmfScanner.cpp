@@ -1,14 +1,14 @@
-#include "DtmfScan.h"
+#include "DtmfScanner.h"
 
 #include <atomic>
 #include <chrono>
 #include <mutex>
 
 #include "MMDispatch.h"
-#include "MMPeak.h"
-#include "MMTrigg.h"
-#include "MMWave.h"
-#include "MMWaveFile.h"
+#include "TMMPeakDetect.h"
+#include "TMMTrigger.h"
+#include "TMMWave.h"
+#include "TMMWaveFile.h"
 
 namespace tv {
 

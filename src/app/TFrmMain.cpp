@@ -1,4 +1,4 @@
-#include "uMain.h"
+#include "TFrmMain.h"
 
 #include <QAction>
 #include <QApplication>
@@ -28,12 +28,12 @@
 #include "DataFolder.h"
 #include "DisplayPlaceholders.h"
 #include "DtmfKeys.h"
-#include "DtmfScan.h"
+#include "DtmfScanner.h"
 #include "MMErrors.h"
-#include "MMPeak.h"
-#include "MMTrigg.h"
-#include "MMWave.h"
-#include "MMWaveFile.h"
+#include "TMMPeakDetect.h"
+#include "TMMTrigger.h"
+#include "TMMWave.h"
+#include "TMMWaveFile.h"
 #include "Messages.h"
 #include "Preferences.h"
 #include "TMMBitmapButton.h"
@@ -43,11 +43,11 @@
 #include "TMMLed.h"
 #include "TMMNumberEdit.h"
 #include "WaveDialogs.h"
-#include "uCon.h"
-#include "uDtmf.h"
-#include "uInfo.h"
-#include "uNormalize.h"
-#include "u_results.h"
+#include "TfCon.h"
+#include "TfDtmf.h"
+#include "TFrmInfo.h"
+#include "TfNormalize.h"
+#include "Tf_result.h"
 
 namespace tv {
 

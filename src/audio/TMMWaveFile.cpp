@@ -1,4 +1,4 @@
-#include "MMWaveFile.h"
+#include "TMMWaveFile.h"
 
 #include <algorithm>
 #include <cctype>

@@ -1,4 +1,4 @@
-#include "MMTrigg.h"
+#include "TMMTrigger.h"
 
 #include <gtest/gtest.h>
 

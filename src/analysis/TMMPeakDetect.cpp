@@ -1,4 +1,4 @@
-#include "MMPeak.h"
+#include "TMMPeakDetect.h"
 
 #include <algorithm>
 #include <bit>

@@ -1,4 +1,4 @@
-#include "MMAlloc.h"
+#include "TMMAllocator.h"
 
 #include <gtest/gtest.h>
 

@@ -5,7 +5,7 @@
 #include <string>
 
 #include "ChainHelpers.h"
-#include "MMAudio.h"
+#include "TMMAudioFile.h"
 #include "TestFiles.h"
 
 namespace tv {

@@ -1,4 +1,4 @@
-#include "uInfo.h"
+#include "TFrmInfo.h"
 
 #include <QApplication>
 #include <QLabel>

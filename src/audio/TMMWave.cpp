@@ -1,4 +1,4 @@
-#include "MMWave.h"
+#include "TMMWave.h"
 
 #include <algorithm>
 #include <cerrno>

@@ -1,4 +1,4 @@
-#include "MMAudio.h"
+#include "TMMAudioFile.h"
 
 #include <algorithm>
 #include <cctype>

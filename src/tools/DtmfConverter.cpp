@@ -1,10 +1,10 @@
-#include "DtmfConvert.h"
+#include "DtmfConverter.h"
 
 #include <cmath>
 #include <filesystem>
 
 #include "MMPCMSup.h"
-#include "MMWave.h"
+#include "TMMWave.h"
 #include "WaveNames.h"
 
 namespace tv {

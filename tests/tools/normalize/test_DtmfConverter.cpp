@@ -1,10 +1,10 @@
-#include "DtmfConvert.h"
+#include "DtmfConverter.h"
 
 #include <gtest/gtest.h>
 
 #include <filesystem>
 
-#include "MMWave.h"
+#include "TMMWave.h"
 #include "TestFiles.h"
 #include "WaveNames.h"
 

@@ -9,7 +9,7 @@
 
 #include "ChainHelpers.h"
 #include "MMDispatch.h"
-#include "MMWaveFile.h"
+#include "TMMWaveFile.h"
 #include "TestFiles.h"
 
 namespace tv {

@@ -1,4 +1,4 @@
-#include "u_results.h"
+#include "Tf_result.h"
 
 #include <QCheckBox>
 #include <QDir>

@@ -1,4 +1,4 @@
-#include "uCon.h"
+#include "TfCon.h"
 
 #include <QApplication>
 #include <QFileInfo>
@@ -11,7 +11,7 @@
 #include "Preferences.h"
 #include "TMMGauge.h"
 #include "WaveDialogs.h"
-#include "uNormalize.h"
+#include "TfNormalize.h"
 
 namespace tv {
 
