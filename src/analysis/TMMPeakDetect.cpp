@@ -10,6 +10,7 @@
 #include <xmmintrin.h>
 #endif
 
+#include "MMByteOrder.h"
 #include "MMPCMSup.h"
 #include "MMUtils.h"
 
@@ -20,12 +21,6 @@ namespace {
 constexpr int32_t kMaxBins = TMMPeakDetect::kMaxFFTLength / 2;
 // Largest frame that passes the format check: 16-bit samples, 4 channels.
 constexpr size_t kMaxBlockAlign = 8;
-
-inline int32_t Load16(const uint8_t* p) {
-  int16_t v;
-  std::memcpy(&v, p, sizeof v);
-  return v;
-}
 
 using v4sf = float __attribute__((vector_size(16)));
 using v4si = int32_t __attribute__((vector_size(16)));
@@ -302,10 +297,10 @@ void TMMPeakDetect::FormRun(const uint8_t* src, int32_t count, int32_t at) {
   } else {
     if (both) {
       Windowed(src, stride, count, w, out, 32768,
-               [](const uint8_t* s) { return (Load16(s) + Load16(s + 2)) / 2; });
+               [](const uint8_t* s) { return (LoadLE16s(s) + LoadLE16s(s + 2)) / 2; });
     } else {
       src += 2 * c;
-      Windowed(src, stride, count, w, out, 32768, [](const uint8_t* s) { return Load16(s); });
+      Windowed(src, stride, count, w, out, 32768, [](const uint8_t* s) { return LoadLE16s(s); });
     }
   }
 }

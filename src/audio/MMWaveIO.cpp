@@ -8,21 +8,37 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <limits>
+#include <mutex>
 #include <new>
+
+#include "MMByteOrder.h"
 
 namespace tv {
 
 namespace {
 
-uint32_t Load32(const uint8_t* p) {
-  return uint32_t{p[0]} | (uint32_t{p[1]} << 8) | (uint32_t{p[2]} << 16) | (uint32_t{p[3]} << 24);
-}
-
-void Store32(uint8_t* p, uint32_t v) {
-  for (int i = 0; i < 4; ++i) p[i] = static_cast<uint8_t>(v >> (8 * i));
-}
+std::mutex gDiskFreeLock;
+TMMDiskFreeFunc gDiskFree;
 
 }  // namespace
+
+void SetDiskFreeFunction(TMMDiskFreeFunc func) {
+  std::lock_guard lock(gDiskFreeLock);
+  gDiskFree = std::move(func);
+}
+
+int64_t DiskFree(const std::filesystem::path& path) {
+  {
+    std::lock_guard lock(gDiskFreeLock);
+    if (gDiskFree) return gDiskFree(path);
+  }
+  std::error_code ec;
+  const std::filesystem::space_info s = std::filesystem::space(path, ec);
+  // A file system that cannot tell is not taken for a full one.
+  if (ec) return std::numeric_limits<int64_t>::max();
+  return static_cast<int64_t>(std::min<uintmax_t>(s.available, std::numeric_limits<int64_t>::max()));
+}
 
 std::string FourCCText(uint32_t id) {
   std::string s(4, ' ');
@@ -239,15 +255,15 @@ int TMMWaveIO::Descend(TMMChunkInfo& ck, const TMMChunkInfo* parent, uint32_t fl
     if (at + 8 > limit) return ioChunkNotFound;
     uint8_t head[12];
     if (Read(head, 8) != 8) return ioChunkNotFound;
-    ck.ckid = Load32(head);
-    ck.cksize = Load32(head + 4);
+    ck.ckid = LoadLE32(head);
+    ck.cksize = LoadLE32(head + 4);
     ck.dwDataOffset = at + 8;
     ck.dwFlags = 0;
     ck.fccType = 0;
     const bool form = ck.ckid == kFourCCRiff || ck.ckid == kFourCCList;
     if (form) {
       if (Read(head + 8, 4) != 4) return ioChunkNotFound;
-      ck.fccType = Load32(head + 8);
+      ck.fccType = LoadLE32(head + 8);
     }
     bool match = true;
     if ((flags & kFindRiff) != 0) match = ck.ckid == kFourCCRiff && ck.fccType == wantedType;
@@ -273,7 +289,7 @@ int TMMWaveIO::Ascend(TMMChunkInfo& ck) {
     }
     const int64_t end = Tell();
     uint8_t field[4];
-    Store32(field, ck.cksize);
+    StoreLE32(field, ck.cksize);
     if (Seek(ck.dwDataOffset - 4, SEEK_SET) < 0 || Write(field, 4) != 4) return ioCannotWrite;
     Seek(end, SEEK_SET);
     ck.dwFlags &= ~kChunkDirty;
@@ -291,9 +307,9 @@ int TMMWaveIO::CreateChunk(TMMChunkInfo& ck, uint32_t flags) {
   if ((flags & kCreateRiff) != 0) ck.ckid = kFourCCRiff;
   if ((flags & kCreateList) != 0) ck.ckid = kFourCCList;
   uint8_t head[12];
-  Store32(head, ck.ckid);
-  Store32(head + 4, ck.cksize);
-  Store32(head + 8, ck.fccType);
+  StoreLE32(head, ck.ckid);
+  StoreLE32(head + 4, ck.cksize);
+  StoreLE32(head + 8, ck.fccType);
   const int64_t at = Tell();
   const int64_t n = form ? 12 : 8;
   if (Write(head, n) != n) return ioCannotWrite;

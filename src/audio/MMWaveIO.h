@@ -5,6 +5,8 @@
 #pragma once
 
 #include <cstdint>
+#include <filesystem>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -47,6 +49,12 @@ enum TMMIOResult : int {
   ioCannotRead = 3,
   ioCannotWrite = 4,
 };
+
+// Free bytes on the disk holding `path`. Replaceable so that tests can play
+// a full disk; nullptr restores the file system's answer.
+using TMMDiskFreeFunc = std::function<int64_t(const std::filesystem::path& path)>;
+void SetDiskFreeFunction(TMMDiskFreeFunc func);
+int64_t DiskFree(const std::filesystem::path& path);
 
 class TMMWaveIO {
  public:

@@ -1,7 +1,7 @@
-// RIFF WAVE files and TMMWave, the wave file object: it parses a file's
-// header, reads and writes sample data at a position given in a chosen time
-// unit, creates new files and converts a file to another PCM format. All
-// access streams through TMMWaveIO; no file is ever read whole.
+// TMMWave, the wave file object: it loads a file's header, reads and writes
+// sample data at a position given in a chosen time unit, creates new files
+// and converts a file to another PCM format. All access streams through
+// TMMWaveIO; no file is ever read whole.
 #pragma once
 
 #include <array>
@@ -18,77 +18,12 @@
 #include "MMPCMSup.h"
 #include "MMTypes.h"
 #include "MMWaveIO.h"
+#include "MMWaveRead.h"
+#include "MMWaveRiff.h"
 
 namespace tv {
 
 TV_DECLARE_ERROR(EMMWaveError);
-
-// Results of the open-file routines.
-enum TMMWaveResult : int {
-  wrOk = 0,
-  wrMissingList = 2,
-  wrListReadError = 3,
-  wrListOutOfMemory = 4,
-  wrInvalidWave = 101,
-  wrMissingArgument = 104,
-  wrCannotOpen = 106,
-  wrOutOfMemory = 107,
-};
-
-// The standard INFO identifiers, in the order they are written.
-extern const std::array<uint32_t, 23> kInfoChunkIds;
-
-// A display chunk: its type (1 text, 8 picture, ...) and its bytes; text
-// is held without its terminating zero.
-struct TMMDispEntry {
-  uint32_t Type = 0;
-  std::vector<uint8_t> Data;
-};
-
-struct TMMWaveSegment {
-  int64_t StartSample = 0;
-  int64_t StartByte = 0;
-  int64_t Samples = 0;
-  int64_t Bytes = 0;
-};
-
-// The record of one opened or created file.
-struct WaveFileInfo {
-  uint32_t dwInfoSize = 0;       // bytes of the record including the format
-  uint32_t dwOpenFlags = 0;      // kOpenPlainFile: the only kind this system uses
-  std::unique_ptr<TMMWaveIO> hmmio;  // none while closed between scan and OpenFile
-  TMMChunkInfo ckRIFF;
-  TMMChunkInfo ckData;           // dwFlags carries kChunkDirty once data was written
-  int64_t dwFileSize = 0;
-  int64_t dwDataBytes = 0;       // whole frames
-  int64_t dwDataOffset = 0;      // file position of the first sample byte
-  int64_t dwDataSamples = 0;
-  int64_t dwStartSample = 0;
-  int64_t dwEndSample = 0;
-  // The read position and the bytes left live in the TMMWave that owns it.
-  std::string FileName;
-  std::vector<TMMDispEntry> Disp;
-  std::array<std::string, 23> Info;  // by index in kInfoChunkIds
-  WaveFormatPtr Format;
-  // Where the scan found a "fact" chunk (its data offset), or -1; and
-  // whether "fmt " came after the data, so that appending keeps both.
-  int64_t FactOffset = -1;
-  bool FmtAfterData = false;
-  // Display entries (the first DispInPlace) and an INFO list found before
-  // the data stay where they are when data is appended.
-  size_t DispInPlace = 0;
-  bool InfoInPlace = false;
-};
-inline constexpr uint32_t kOpenPlainFile = 0;
-
-// Parses a wave file's header (the file is closed again afterwards).
-int ScanWaveFile(const std::string& name, WaveFileInfo& info);
-
-// Free bytes on the disk holding `path`. Replaceable so that tests can play
-// a full disk; nullptr restores the file system's answer.
-using TMMDiskFreeFunc = std::function<int64_t(const std::filesystem::path& path)>;
-void SetDiskFreeFunction(TMMDiskFreeFunc func);
-int64_t DiskFree(const std::filesystem::path& path);
 
 class TMMWave;
 using TMMWaveProgress =
@@ -165,7 +100,6 @@ class TMMWave {
   void ClearLocked();
   // False when the file could not be finalised completely.
   bool CloseFileLocked();
-  bool Finalise();
   void SetPositionLocked(int64_t samples);
   int32_t ReadLocked(void* buffer, int32_t bytes);
   void RebuildSegments();
