@@ -28,6 +28,7 @@ constexpr Entry kMessages[] = {
     {SWaveFileFilter, "Wave Files(*.wav)|*.wav"},
     {SNotValidAudioFile, "This is not a valid Audiofile"},
     {SOutOfMemory, "Out of memory"},
+    {SErrorWritingWaveFile, "Error writing wave file"},
     {SPropertyWhileOpen, "Change to property while device was open"},
     {SInvalidDeviceId, "Invalid DeviceID"},
     {SInvalidWaveFormatGen, "Invalid WaveFormat"},

@@ -24,6 +24,7 @@ enum MessageId : int {
   SWaveFileFilter = 28011,
   SNotValidAudioFile = 28012,
   SOutOfMemory = 28013,
+  SErrorWritingWaveFile = 28014,
   SPropertyWhileOpen = 28060,
   SInvalidDeviceId = 28061,
   SInvalidWaveFormatGen = 28062,

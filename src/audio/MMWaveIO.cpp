@@ -46,10 +46,15 @@ std::string FourCCText(uint32_t id) {
   return s;
 }
 
-TMMWaveIO::~TMMWaveIO() { Close(); }
+TMMWaveIO::~TMMWaveIO() {
+  // Whoever needs to know that the last bytes reached the disk closes the
+  // file first and checks; here there is nobody left to tell.
+  (void)Close();
+}
 
 bool TMMWaveIO::Open(const std::string& name, TOpenMode mode) {
-  Close();
+  // A file still open here was given up by its user; only the new one counts.
+  (void)Close();
   int flags = O_CLOEXEC;
   switch (mode) {
     case omRead: flags |= O_RDONLY; break;
@@ -272,8 +277,7 @@ int TMMWaveIO::Descend(TMMChunkInfo& ck, const TMMChunkInfo* parent, uint32_t fl
     if (match) return ioOk;
     // Skip this chunk and look at the next one.
     const int64_t next = ck.dwDataOffset + int64_t{ck.cksize} + (ck.cksize & 1);
-    if (next > limit) return ioChunkNotFound;
-    Seek(next, SEEK_SET);
+    if (next > limit || Seek(next, SEEK_SET) < 0) return ioChunkNotFound;
   }
 }
 
@@ -291,13 +295,12 @@ int TMMWaveIO::Ascend(TMMChunkInfo& ck) {
     uint8_t field[4];
     StoreLE32(field, ck.cksize);
     if (Seek(ck.dwDataOffset - 4, SEEK_SET) < 0 || Write(field, 4) != 4) return ioCannotWrite;
-    Seek(end, SEEK_SET);
+    if (Seek(end, SEEK_SET) < 0) return ioCannotSeek;
     ck.dwFlags &= ~kChunkDirty;
     return ioOk;
   }
   const int64_t next = ck.dwDataOffset + int64_t{ck.cksize} + (ck.cksize & 1);
-  if (next > Size()) return ioCannotSeek;
-  Seek(next, SEEK_SET);
+  if (next > Size() || Seek(next, SEEK_SET) < 0) return ioCannotSeek;
   return ioOk;
 }
 

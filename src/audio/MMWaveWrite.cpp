@@ -37,8 +37,10 @@ bool WriteTrailing(TMMWaveIO& io, const WaveFileInfo& info) {
     StoreLE32(samples, static_cast<uint32_t>(std::min<int64_t>(info.dwDataSamples, kMaxChunkSize)));
     if (info.FactOffset >= 0) {
       const int64_t back = io.Tell();
-      if (io.Seek(info.FactOffset, SEEK_SET) < 0 || io.Write(samples, 4) != 4) return false;
-      io.Seek(back, SEEK_SET);
+      if (io.Seek(info.FactOffset, SEEK_SET) < 0 || io.Write(samples, 4) != 4 ||
+          io.Seek(back, SEEK_SET) < 0) {
+        return false;
+      }
     } else if (!WriteChunk(io, kFourCCFact, samples, 4)) {
       return false;
     }
@@ -119,15 +121,14 @@ bool WriteWaveHeader(TMMWaveIO& io, WaveFileInfo& info) {
 bool FinishWaveFile(TMMWaveIO& io, WaveFileInfo& info) {
   const WAVEFORMATEX* f = info.Format.get();
   const int64_t align = std::max<int64_t>(1, f->nBlockAlign);
-  io.Flush();
-  bool ok = true;
+  bool ok = io.Flush();
   int64_t data = info.dwDataBytes;
-  if (io.WriteFailedAt() >= 0) {
+  if (!ok) {
     // Keep what reached the disk, in whole frames.
-    data = std::clamp<int64_t>(io.WriteFailedAt() - info.dwDataOffset, 0, data);
+    const int64_t failedAt = std::max<int64_t>(io.WriteFailedAt(), info.dwDataOffset);
+    data = std::clamp<int64_t>(failedAt - info.dwDataOffset, 0, data);
     data -= data % align;
     io.ClearWriteError();
-    ok = false;
   }
   info.dwDataBytes = data;
   info.dwDataSamples = BytesToSamples64(f, data);
@@ -135,9 +136,8 @@ bool FinishWaveFile(TMMWaveIO& io, WaveFileInfo& info) {
   const int64_t dataEnd = info.dwDataOffset + data;
   const int64_t padded = dataEnd + (data & 1);
   int64_t end = padded;
-  io.Seek(dataEnd, SEEK_SET);
-  bool tail = true;
-  if ((data & 1) != 0) {
+  bool tail = io.Seek(dataEnd, SEEK_SET) >= 0;
+  if (tail && (data & 1) != 0) {
     const uint8_t pad = 0;
     tail = io.Write(&pad, 1) == 1;
   }
@@ -153,12 +153,12 @@ bool FinishWaveFile(TMMWaveIO& io, WaveFileInfo& info) {
   bool head = io.Seek(info.dwDataOffset - 4, SEEK_SET) >= 0 && io.Write(field, 4) == 4;
   StoreLE32(field, static_cast<uint32_t>(std::min(end - 8, kMaxChunkSize)));
   head = head && io.Seek(4, SEEK_SET) >= 0 && io.Write(field, 4) == 4 && io.Flush();
-  io.Truncate(end);
+  const bool cut = io.Truncate(end);
   info.ckData.cksize = static_cast<uint32_t>(data);
   info.ckData.dwFlags &= ~kChunkDirty;
   info.ckRIFF.cksize = static_cast<uint32_t>(std::min(end - 8, kMaxChunkSize));
   info.dwFileSize = end;
-  return ok && head;
+  return ok && head && cut;
 }
 
 }  // namespace tv

@@ -173,6 +173,11 @@ int64_t TMMWave::BytesLeft() const {
   return bytesLeft_;
 }
 
+bool TMMWave::EndedEarly() const {
+  std::lock_guard lock(lock_);
+  return endedEarly_;
+}
+
 bool TMMWave::IsOpen() const {
   std::lock_guard lock(lock_);
   return info_ && info_->hmmio;
@@ -268,7 +273,7 @@ void TMMWave::CreateFile(const std::string& name, const WAVEFORMATEX* format) {
       bool armed = true;
       ~Remover() {
         if (!armed) return;
-        io->Close();
+        (void)io->Close();  // the partial file goes anyway
         std::error_code e;
         std::filesystem::remove(path, e);
       }
@@ -304,7 +309,7 @@ int32_t TMMWave::WriteData(const void* buffer, int32_t bytes) {
   if (io->WriteFailedAt() >= 0) return 0;
   int64_t at = io->Tell() - info_->dwDataOffset;
   if (at < 0) {
-    io->Seek(info_->dwDataOffset, SEEK_SET);
+    if (io->Seek(info_->dwDataOffset, SEEK_SET) < 0) return 0;
     at = 0;
   }
   const int64_t n = std::min<int64_t>(bytes, MaxDataBytes() - at);
@@ -330,12 +335,13 @@ bool TMMWave::CloseFileLocked() {
   position_ = 0;
   bytesLeft_ = 0;
   reading_ = false;
+  endedEarly_ = false;
   return ok;
 }
 
-void TMMWave::CloseFile() {
+bool TMMWave::CloseFile() {
   std::lock_guard lock(lock_);
-  CloseFileLocked();
+  return CloseFileLocked();
 }
 
 void TMMWave::OpenFile() {
@@ -367,6 +373,7 @@ void TMMWave::SetPosition(int64_t pos) {
 
 void TMMWave::SetPositionLocked(int64_t samples) {
   position_ = samples;
+  endedEarly_ = false;
   if (!reading_ || !info_ || !info_->hmmio) return;
   int64_t total = 0, totalBytes = 0;
   for (const TMMWaveSegment& s : segments_) {
@@ -392,7 +399,9 @@ void TMMWave::SeekToEnd() {
   if (!info_ || !info_->hmmio) return;
   position_ = info_->dwDataSamples;
   bytesLeft_ = 0;
-  info_->hmmio->Seek(info_->dwDataOffset + info_->dwDataBytes, SEEK_SET);
+  if (info_->hmmio->Seek(info_->dwDataOffset + info_->dwDataBytes, SEEK_SET) < 0) {
+    RaiseWave(SErrorSeekingPosition);
+  }
 }
 
 int32_t TMMWave::ReadLocked(void* buffer, int32_t bytes) {
@@ -410,9 +419,12 @@ int32_t TMMWave::ReadLocked(void* buffer, int32_t bytes) {
     if (offset < s.StartByte || offset >= s.StartByte + s.Bytes) continue;
     const int64_t n = std::min(want - got, s.StartByte + s.Bytes - offset);
     const int64_t at = info_->dwDataOffset + offset;
-    if (io.Tell() != at) io.Seek(at, SEEK_SET);
+    if (io.Tell() != at && io.Seek(at, SEEK_SET) < 0) RaiseWave(SErrorSeekingPosition);
     const int64_t r = io.Read(out + got, n);
-    if (r > 0) got += r;
+    // The disk failed: unlike the end of the file, not a reason to stop
+    // quietly with what was read.
+    if (r < 0) RaiseWave(SErrorReadingWaveFile);
+    got += r;
     if (r < n) break;
   }
   return static_cast<int32_t>(got);
@@ -427,6 +439,7 @@ int32_t TMMWave::ReadData(void* buffer, int32_t bytes) {
     // that tells the reader the data is over.
     const int32_t n = std::min(bytes, 4);
     std::memset(buffer, 0, static_cast<size_t>(n));
+    endedEarly_ = true;
     bytesLeft_ = 0;
     position_ = info_->dwDataSamples;
     return n;
@@ -640,7 +653,7 @@ void TMMWave::ConvertFile(const std::string& name, const WAVEFORMATEX* format) {
   const std::filesystem::path dir = FolderOf(target);
   const std::string temp = MakeTempName(dir);
   if (temp.empty()) {
-    CloseFile();
+    (void)CloseFile();  // only read: nothing of it can be lost
     RaiseWave(SUnableToConvert);
   }
 
@@ -712,13 +725,14 @@ void TMMWave::ConvertFile(const std::string& name, const WAVEFORMATEX* format) {
     }
     if (!closed) failed = true;
   } catch (...) {
-    out.CloseFile();
-    CloseFile();
+    // The conversion failed: its temporary file goes, the source was only read.
+    (void)out.CloseFile();
+    (void)CloseFile();
     std::error_code ec;
     std::filesystem::remove(temp, ec);
     throw;
   }
-  CloseFile();
+  (void)CloseFile();  // only read: nothing of it can be lost
   std::error_code ec;
   if (!failed && !cancelled) {
     // rename replaces an existing target in one step, so a failure leaves

@@ -64,9 +64,16 @@ class TMMWave {
 
   void CreateFile(const std::string& name, const WAVEFORMATEX* format);
   void OpenFile();
-  void CloseFile();
+  // Finishes a written file and closes it. False when the file on disk does
+  // not hold everything written to it or could not be finished: it must not
+  // be taken for complete.
+  [[nodiscard]] bool CloseFile();
   // Bytes read, 4 zero bytes once when the file ended early, -1 at the end.
+  // A read error of the disk raises "Error reading wave file".
   int32_t ReadData(void* buffer, int32_t bytes);
+  // True once a read found the file ending before its header said (that
+  // read gave the 4 zero bytes); cleared when the position is set again.
+  bool EndedEarly() const;
   // Bytes written at the current write position, -1 without a file.
   int32_t WriteData(const void* buffer, int32_t bytes);
   // In TimeFormat units; -1 without a file.
@@ -115,6 +122,7 @@ class TMMWave {
   int64_t position_ = 0;  // samples
   int64_t bytesLeft_ = 0;
   bool reading_ = false;
+  bool endedEarly_ = false;
   std::vector<TMMWaveSegment> segments_;
   TMMObservable observable_;
 };

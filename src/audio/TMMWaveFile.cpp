@@ -177,29 +177,38 @@ void TMMWaveFile::Stop() {
 }
 
 void TMMWaveFile::Close() {
+  const bool finished = CloseWave();
+  TMMCustomWaveFile::Close();
+  // A written file that could not be finished must not pass for complete.
+  if (!finished) throw EMMWaveError(LoadResString(SErrorWritingWaveFile));
+}
+
+bool TMMWaveFile::CloseWave() {
   // The writer may close itself from a driver thread while the chain closes
   // it from the main thread: only one of them finalises.
-  if (fileOpen_.exchange(false)) {
-    Stop();
-    TMMWave& wave = Wave();
-    if (Writer() && wave.Empty()) {
-      const uint8_t zeros[4] = {0, 0, 0, 0};
-      wave.WriteData(zeros, 4);
-    }
-    wave.CloseFile();
-    FireSynchronized(OnClose);
+  if (!fileOpen_.exchange(false)) return true;
+  Stop();
+  TMMWave& wave = Wave();
+  const bool writer = Writer();
+  if (writer && wave.Empty()) {
+    const uint8_t zeros[4] = {0, 0, 0, 0};
+    (void)wave.WriteData(zeros, 4);  // a failure shows in CloseFile
   }
-  TMMCustomWaveFile::Close();
+  const bool finished = wave.CloseFile() || !writer;
+  FireSynchronized(OnClose);
+  return finished;
 }
 
 void TMMWaveFile::Store(PWaveHdr buffer) {
   TMMWave& wave = Wave();
   const int64_t need = int64_t{wave.IOBufferSize()} + buffer->dwBytesRecorded + 10240;
   const int32_t bytes = static_cast<int32_t>(buffer->dwBytesRecorded);
-  // A full disk ends the recording; what was stored so far stays a valid file.
+  // A full disk ends the recording, as a recorder is expected to: not an
+  // error, and what reached the disk stays a valid file.
   if (DiskFree(FolderOfFile(wave.FileName())) < need ||
       wave.WriteData(buffer->lpData, bytes) != bytes) {
-    Close();
+    (void)CloseWave();
+    TMMCustomWaveFile::Close();
   }
 }
 

@@ -131,6 +131,8 @@ class TMMWaveFile : public TMMCustomWaveFile {
  private:
   bool Writer() const { return Input() != nullptr; }
   void Store(PWaveHdr buffer);
+  // Closes the file; false when a written file could not be finished.
+  bool CloseWave();
   void FireSynchronized(const TNotifyEvent& event);
 
   std::atomic<bool> overwriteExisting_{true};

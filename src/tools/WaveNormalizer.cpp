@@ -96,7 +96,7 @@ NormalizeOutcome WaveNormalizer::Normalize(const std::string& source,
   // A silent file has nothing to scale; one at full scale needs nothing.
   out.needsGain = out.magnitude > 0 && out.magnitude < out.fullScale;
   if (!out.needsGain) {
-    src.CloseFile();
+    (void)src.CloseFile();  // only read
     if (OnPeakFound) OnPeakFound(out);
     return out;
   }
@@ -127,9 +127,10 @@ NormalizeOutcome WaveNormalizer::Normalize(const std::string& source,
     if (OnProgress) OnProgress(NormalizePhase::Normalizing, Percent(processed, total));
     if (writeFailed) break;
   }
-  src.CloseFile();
+  (void)src.CloseFile();  // only read
   if (!target.empty()) {
-    dst.CloseFile();
+    // A file that could not be finished is not handed on as the result.
+    if (!dst.CloseFile()) writeFailed = true;
     if (writeFailed) {
       std::remove(target.c_str());
       throw EMMWaveError("Unable to write " + target);

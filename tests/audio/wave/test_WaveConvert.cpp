@@ -109,7 +109,7 @@ TEST(WaveConvert, SameFormatCopiesTheDataExactlyAndTheTags) {
     w.SetInfo(FourCC("INAM"), "call");
     w.SetDispEntries({{1, {'h', 'i'}}});
     w.WriteData(data.data(), static_cast<int32_t>(data.size()));
-    w.CloseFile();
+    EXPECT_TRUE(w.CloseFile());
   }
   TMMWave wave;
   wave.SetFileName(src);

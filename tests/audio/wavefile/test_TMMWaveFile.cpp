@@ -2,6 +2,9 @@
 // position) and as a writer (create, append, empty recordings, a disk that
 // fills up, also from a driver thread).
 #include <gtest/gtest.h>
+#include <sys/resource.h>
+
+#include <csignal>
 
 #include <atomic>
 #include <string>
@@ -267,6 +270,39 @@ TEST(WaveFileWriter, ClosesItselfWhenTheDiskIsFull) {
   back.SetFileName(c.dir.File("full.wav"));
   back.SetTimeFormat(tfByte);
   EXPECT_EQ(back.DataSize(), 8192);
+}
+
+// The last bytes of a writer reach the disk when it closes; if they cannot,
+// the close says so instead of passing the file for complete, and the file
+// keeps what did reach the disk.
+TEST(WaveFileWriter, AFileThatCannotBeFinishedIsReportedAtClose) {
+  WriterChain c;
+  c.source.Bytes = Pattern(4096 * 2);
+  c.writer.SetFileName(c.dir.File("short.wav"));
+  const auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
+  rlimit old{};
+  ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &old), 0);
+  c.driver.Open();
+  c.driver.Start();
+  Buffer b(4096);
+  for (int i = 0; i < 2; ++i) c.driver.Pull(b);
+  rlimit small = old;
+  small.rlim_cur = 2000;  // fails exactly as a full disk does
+  ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
+  std::string message;
+  try {
+    c.driver.Close();
+  } catch (const EMMWaveError& e) {
+    message = e.what();
+  }
+  setrlimit(RLIMIT_FSIZE, &old);
+  std::signal(SIGXFSZ, oldHandler);
+  EXPECT_EQ(message, "Error writing wave file");
+  EXPECT_FALSE(c.writer.FileOpen());
+  TMMWave back;
+  back.SetFileName(c.dir.File("short.wav"));
+  back.SetTimeFormat(tfByte);
+  EXPECT_EQ(back.DataSize(), 1956);  // 2000 bytes minus the header, in whole frames
 }
 
 // A driver whose thread pushes buffers down to the writer.

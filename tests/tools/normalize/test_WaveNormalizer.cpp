@@ -29,7 +29,7 @@ Bytes DataOf(const std::string& file) {
   if (!out.empty()) {
     EXPECT_EQ(w.ReadData(out.data(), static_cast<int32_t>(out.size())), static_cast<int32_t>(out.size()));
   }
-  w.CloseFile();
+  EXPECT_TRUE(w.CloseFile());
   return out;
 }
 
