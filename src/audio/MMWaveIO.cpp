@@ -23,6 +23,19 @@ TMMDiskFreeFunc gDiskFree;
 
 }  // namespace
 
+std::string ExpandFileName(const std::string& name) {
+  if (name.empty()) return {};
+  std::error_code ec;
+  std::filesystem::path full = std::filesystem::absolute(name, ec);
+  if (ec) return name;
+  return full.lexically_normal().string();
+}
+
+std::filesystem::path FolderOfFile(const std::string& name) {
+  std::filesystem::path dir = std::filesystem::path(name).parent_path();
+  return dir.empty() ? std::filesystem::path(".") : dir;
+}
+
 void SetDiskFreeFunction(TMMDiskFreeFunc func) {
   std::lock_guard lock(gDiskFreeLock);
   gDiskFree = std::move(func);

@@ -50,6 +50,12 @@ enum TMMIOResult : int {
   ioCannotWrite = 4,
 };
 
+// The full, lexically normal form of a file name (the name itself when the
+// current folder cannot be found).
+std::string ExpandFileName(const std::string& name);
+// The folder of a file name; "." for a bare name.
+std::filesystem::path FolderOfFile(const std::string& name);
+
 // Free bytes on the disk holding `path`. Replaceable so that tests can play
 // a full disk; nullptr restores the file system's answer.
 using TMMDiskFreeFunc = std::function<int64_t(const std::filesystem::path& path)>;

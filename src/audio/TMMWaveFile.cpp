@@ -16,11 +16,6 @@ std::string Upper(std::string s) {
   return s;
 }
 
-std::filesystem::path FolderOfFile(const std::string& name) {
-  std::filesystem::path dir = std::filesystem::path(name).parent_path();
-  return dir.empty() ? std::filesystem::path(".") : dir;
-}
-
 }  // namespace
 
 // ---------------------------------------------------------------------------
