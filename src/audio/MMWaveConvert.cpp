@@ -10,7 +10,6 @@
 #include <vector>
 
 #include "MMByteOrder.h"
-#include "MMDispatch.h"
 #include "TMMWave.h"
 
 namespace tv {
@@ -228,7 +227,6 @@ void ConvertWaveFile(TMMWave& source, const std::string& name, const WAVEFORMATE
         failed = true;
         break;
       }
-      MainDispatcher().ProcessMessages();
       if (source.OnProgress) source.OnProgress(&source, done, total, cancelled);
       if (cancelled) break;
     }
