@@ -1,6 +1,6 @@
 #include "TMMTrigger.h"
 
-#include <chrono>
+#include <algorithm>
 #include <system_error>
 #include <thread>
 
@@ -12,6 +12,7 @@ namespace tv {
 namespace {
 
 constexpr auto kWorkerTimeout = std::chrono::milliseconds(5000);
+constexpr auto kForever = std::chrono::hours(24 * 365);
 
 std::string Prefixed(const char* prefix, int id) {
   return std::string(prefix) + kLFCR + LoadResString(id);
@@ -27,39 +28,81 @@ TMMTriggerThread::TMMTriggerThread(TMMTrigger* trigger)
 
 TMMTriggerThread::~TMMTriggerThread() {
   Terminate();
-  Quit.Set();
+  trigger_->Change([](TMMTrigger::Status&) {});
   WaitFor();
 }
 
 void TMMTriggerThread::Execute() {
-  TMMTrigger* t = trigger_;
-  Ready.Set();
+  TMMTrigger& t = *trigger_;
+  t.Change([this](TMMTrigger::Status&) { answered_ = true; });
   try {
-    while (!Terminated()) {
-      if (TMMAutoEvent::WaitAny({&Quit, &Data}) == 0) break;
+    while (t.WaitForData(*this)) {
       CheckSuspended();
       if (Terminated()) break;
-      if (!t->stopping_.load()) t->ProcessBuffer();
-      if (!t->stopping_.load() && t->paced_.load()) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(Max(t->interval_.load(), 1)));
-      }
-      if (!t->stopping_.load()) Data.Set();
+      if (!t.ProcessBuffer()) continue;
+      t.PauseBetweenBuffers(*this);
+      // The next buffer follows unless the run is over.
+      t.Change([](TMMTrigger::Status& s) {
+        if (s.run != TMMTrigger::Run::Stopping) s.dataSignalled = true;
+      });
     }
   } catch (...) {
-    t->workerFailed_.store(true);
-    HandleApplicationError();
+    t.WorkerFailed(std::current_exception());
+  }
+  t.Change([this](TMMTrigger::Status&) { ended_ = true; });
+}
+
+bool TMMTrigger::WaitForData(const TMMTriggerThread& self) {
+  std::unique_lock lock(lock_);
+  changed_.wait(lock, [&] { return self.Terminated() || status_.dataSignalled; });
+  if (self.Terminated()) return false;
+  status_.dataSignalled = false;
+  return true;
+}
+
+void TMMTrigger::PauseBetweenBuffers(const TMMTriggerThread& self) {
+  if (!paced_.load()) return;
+  const auto pause = std::chrono::milliseconds(Max(interval_.load(), 1));
+  std::unique_lock lock(lock_);
+  changed_.wait_for(lock, pause,
+                    [&] { return self.Terminated() || status_.run == Run::Stopping; });
+}
+
+void TMMTrigger::CallOnMain(const std::function<void()>& call) {
+  // A main thread that waits for this worker serves the call meanwhile.
+  Change([](Status& s) { ++s.waitsForMain; });
+  struct Done {
+    TMMTrigger* t;
+    ~Done() { t->Change([](Status& s) { --s.waitsForMain; }); }
+  } done{this};
+  TMMDSPThread::Synchronize(call);
+}
+
+void TMMTrigger::WorkerFailed(const std::exception_ptr& error) {
+  Change([](Status& s) { s.workerFailed = true; });
+  const bool owned = static_cast<bool>(OnWorkerError);
+  if (!owned) {
     try {
-      Synchronize([t] {
-        if (t->IsOpen()) t->Close();
-      });
+      std::rethrow_exception(error);
     } catch (...) {
       HandleApplicationError();
     }
-    Finished.store(true);
-    return;
   }
-  Ready.Set();
-  Finished.store(true);
+  try {
+    CallOnMain([this, &error, owned] {
+      if (owned) {
+        try {
+          OnWorkerError(this, error);
+        } catch (...) {
+          HandleApplicationError();
+        }
+      }
+      if (IsOpen()) Close();
+    });
+  } catch (...) {
+    // The main thread is gone: nobody else is left to tell.
+    HandleApplicationError();
+  }
 }
 
 // ---------------------------------------------------------------------------
@@ -68,38 +111,78 @@ void TMMTriggerThread::Execute() {
 TMMTrigger::TMMTrigger(std::string name) : TMMCustomSoundComponent(std::move(name)) {}
 
 TMMTrigger::~TMMTrigger() {
-  try {
-    DriverClose();
-  } catch (...) {
-  }
-  if (IsOpen()) {
-    // A close waits behind a delivery: let it finish, then close for good.
-    WaitForDelivery();
-    closePending_.store(false);
-    closing_.store(false);
-    try {
-      if (IsStarted() || IsPaused()) DriverStop();
-      DriverClose();
-    } catch (...) {
-    }
-  }
+  CloseForGood();
   alive_.reset();
   if (thread_) abandoned_.push_back(std::move(thread_));
   for (auto& worker : abandoned_) {
     worker->Terminate();
-    worker->Quit.Set();
     if (worker->Suspended()) worker->Resume();
-    // A worker may still wait for the main thread; keep serving it.
-    while (!worker->Finished.load()) {
-      MainDispatcher().ProcessMessages();
-      std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    }
   }
+  Change([](Status&) {});
+  // A worker may still wait for the main thread; Await serves it.
+  Await(
+      [this](const Status&) {
+        return std::all_of(abandoned_.begin(), abandoned_.end(),
+                           [](const auto& w) { return w->ended_; });
+      },
+      kForever);
   abandoned_.clear();
   ReleaseBuffer();
   allocator_.FreeAll();
   Unlink();
 }
+
+void TMMTrigger::CloseForGood() {
+  try {
+    DriverClose();
+  } catch (...) {
+    // DriverClose keeps its own errors; what still comes out is a handler's,
+    // and a trigger that goes has nobody to hand it to but the application.
+    HandleApplicationError();
+  }
+  if (!IsOpen()) return;
+  // A close waits behind a delivery: let it finish, then close for good.
+  Await([](const Status& s) { return s.run != Run::Delivering && s.run != Run::StopPending; },
+        kForever);
+  Change([](Status& s) { s.closing = Closing::None; });
+  try {
+    if (IsStarted() || IsPaused()) DriverStop();
+    DriverClose();
+  } catch (...) {
+    HandleApplicationError();
+  }
+}
+
+void TMMTrigger::Change(const std::function<void(Status&)>& change) {
+  {
+    std::lock_guard lock(lock_);
+    change(status_);
+  }
+  changed_.notify_all();
+  MainDispatcher().Wake();
+}
+
+TMMTrigger::Status TMMTrigger::Snapshot() const {
+  std::lock_guard lock(lock_);
+  return status_;
+}
+
+bool TMMTrigger::Await(const std::function<bool(const Status&)>& ready,
+                       std::chrono::milliseconds timeout) {
+  const auto test = [&] {
+    std::lock_guard lock(lock_);
+    return ready(status_);
+  };
+  Dispatcher& main = MainDispatcher();
+  if (main.IsMainThread()) return main.RunUntil(test, timeout);
+  std::unique_lock lock(lock_);
+  return changed_.wait_for(lock, timeout, [&] { return ready(status_); });
+}
+
+bool TMMTrigger::IsOpen() const { return Opened(Snapshot().state); }
+bool TMMTrigger::IsStarted() const { return Started(Snapshot().state); }
+bool TMMTrigger::IsPaused() const { return PausedState(Snapshot().state); }
+bool TMMTrigger::ClosePending() const { return Snapshot().closing == Closing::Pending; }
 
 void TMMTrigger::Fire(const TNotifyEvent& event) {
   if (event) event(this);
@@ -111,6 +194,7 @@ void TMMTrigger::ReportError(const std::exception_ptr& error) {
   } catch (const EMMTriggerError& e) {
     if (e.Reported) return;
   } catch (...) {
+    // Any other error has not been through Error: it is reported below.
   }
   Fire(OnError);
 }
@@ -118,17 +202,6 @@ void TMMTrigger::ReportError(const std::exception_ptr& error) {
 void TMMTrigger::Error(const std::string& message) {
   Fire(OnError);
   throw EMMTriggerError(message, true);
-}
-
-void TMMTrigger::WaitForDelivery() {
-  for (;;) {
-    {
-      std::lock_guard lock(lock_);
-      if (inFlight_ == 0) return;
-    }
-    MainDispatcher().ProcessMessages();
-    std::this_thread::sleep_for(std::chrono::milliseconds(1));
-  }
 }
 
 int32_t TMMTrigger::BufferSize() const { return TMMDSPComponent::BufferSize(); }
@@ -157,13 +230,13 @@ int32_t TMMTrigger::Load() {
   bool more = false;
   BufferLoad(buffer_, more);
   const auto bytes = static_cast<int32_t>(buffer_->dwBytesRecorded);
-  moreBuffers_.store(more && bytes > 0);
+  Change([&](Status& s) { s.moreBuffers = more && bytes > 0; });
   return bytes;
 }
 
 void TMMTrigger::Deliver() {
   if (synchronize_.load()) {
-    TMMDSPThread::Synchronize([this] { TMMDSPComponent::BufferReady(buffer_); });
+    CallOnMain([this] { TMMDSPComponent::BufferReady(buffer_); });
   } else {
     TMMDSPComponent::BufferReady(buffer_);
   }
@@ -176,63 +249,68 @@ void TMMTrigger::PostStop() {
     try {
       DriverStop();
     } catch (...) {
+      // DriverStop has fired OnError and closed the trigger; nobody up a
+      // call chain waits for this posted call.
       HandleApplicationError();
     }
   });
 }
 
-void TMMTrigger::ProcessBuffer() {
-  {
-    std::lock_guard lock(lock_);
-    if ((state_.load() & kStarted) == 0 || stopping_.load()) return;
-    ++inFlight_;
-  }
+bool TMMTrigger::ProcessBuffer() {
+  bool go = false;
+  Change([&](Status& s) {
+    if (Started(s.state) && s.run == Run::Idle) {
+      s.run = Run::Delivering;
+      go = true;
+    }
+  });
+  if (!go) return false;
   // An error offered to OnErrorEx and handled there lets the run go on with
   // the next buffer; the one that failed is not handed on again.
   std::exception_ptr escaped;
   auto guarded = [&](const auto& step) {
     try {
       step();
-      return true;
     } catch (...) {
       escaped = std::current_exception();
       bool handled = false;
       ReportError(escaped);
       if (OnErrorEx) OnErrorEx(this, handled);
       if (handled) escaped = nullptr;
-      return false;
     }
   };
   guarded([this] { Deliver(); });
-  if (!escaped && moreBuffers_.load() && !stopPending_.load()) {
-    guarded([this] {
+  const auto stopPending = [this] { return Snapshot().run == Run::StopPending; };
+  if (!escaped && Snapshot().moreBuffers && !stopPending()) {
+    guarded([&] {
       if (Load() <= 0) throw EMMTriggerError(LoadResString(SErrorFillingBuffer));
-      if (!stopPending_.load()) {
+      if (!stopPending()) {
         if (OnBufferFilled) OnBufferFilled(this, buffer_);
         // The last block goes downstream at once.
-        if (!moreBuffers_.load()) Deliver();
+        if (!Snapshot().moreBuffers) Deliver();
       }
     });
   }
-  {
-    std::lock_guard lock(lock_);
-    --inFlight_;
-    if (inFlight_ == 0 && (stopPending_.load() || !moreBuffers_.load())) {
-      stopping_.store(true);
-      PostStop();
+  bool post = false;
+  Change([&](Status& s) {
+    if (s.run == Run::StopPending || !s.moreBuffers) {
+      s.run = Run::Stopping;
+      post = true;
+    } else {
+      s.run = Run::Idle;
     }
-  }
+  });
+  if (post) PostStop();
   if (escaped) std::rethrow_exception(escaped);
+  return true;
 }
 
 void TMMTrigger::StartWorker() {
-  {
-    std::lock_guard lock(lock_);
-    workerFailed_.store(false);
-  }
+  Change([](Status& s) { s.workerFailed = false; });
   // Workers left behind earlier are joined once they have ended.
-  std::erase_if(abandoned_, [](const std::unique_ptr<TMMTriggerThread>& w) {
-    return w->Finished.load();
+  std::erase_if(abandoned_, [this](const std::unique_ptr<TMMTriggerThread>& w) {
+    std::lock_guard lock(lock_);
+    return w->ended_;
   });
   try {
     thread_ = std::make_unique<TMMTriggerThread>(this);
@@ -241,7 +319,8 @@ void TMMTrigger::StartWorker() {
     thread_.reset();
     Error(Prefixed("Trigger:", SCouldNotCreateThread));
   }
-  if (!thread_->Ready.WaitFor(kWorkerTimeout)) {
+  TMMTriggerThread* worker = thread_.get();
+  if (!Await([worker](const Status&) { return worker->answered_; }, kWorkerTimeout)) {
     thread_->Terminate();
     abandoned_.push_back(std::move(thread_));
     Error(Prefixed("Trigger:", SCouldNotCreateThread));
@@ -250,11 +329,12 @@ void TMMTrigger::StartWorker() {
 
 void TMMTrigger::EndWorker() {
   if (!thread_) return;
-  if (!workerFailed_.load()) {
+  if (!Snapshot().workerFailed) {
     if (thread_->Suspended()) thread_->Resume();
-    thread_->Quit.Set();
-    if (thread_->Ready.WaitFor(kWorkerTimeout)) {
-      thread_->Terminate();
+    thread_->Terminate();
+    Change([](Status&) {});
+    TMMTriggerThread* worker = thread_.get();
+    if (Await([worker](const Status&) { return worker->ended_; }, kWorkerTimeout)) {
       thread_->WaitFor();
       thread_.reset();
       return;
@@ -262,6 +342,7 @@ void TMMTrigger::EndWorker() {
   }
   // A failed worker ends by itself; one that did not answer is abandoned.
   thread_->Terminate();
+  Change([](Status&) {});
   abandoned_.push_back(std::move(thread_));
 }
 
@@ -284,22 +365,25 @@ void TMMTrigger::ReleaseBuffer() {
 void TMMTrigger::DriverOpen() {
   if (PWaveFormat() == nullptr) Error(Prefixed("TriggerOpen:", SInvalidWaveFormat));
   if (IsOpen()) DriverClose();
-  if (IsOpen() || closing_.load()) return;
-  closing_.store(false);
-  closePending_.store(false);
-  stopping_.store(false);
+  bool proceed = false;
+  Change([&](Status& s) {
+    if (s.state != State::Closed || s.closing != Closing::None) return;
+    s.run = Run::Idle;
+    proceed = true;
+  });
+  if (!proceed) return;
   try {
     ChainOpen();
     StartWorker();
     AllocateBuffer();
-    state_.store(kOpened);
+    Change([](Status& s) { s.state = State::Opened; });
     Fire(OnOpen);
   } catch (...) {
     const std::exception_ptr error = std::current_exception();
     ReportError(error);
-    state_.store(kOpened);
+    Change([](Status& s) { s.state = State::Opened; });
     DriverClose();
-    state_.store(0);
+    Change([](Status& s) { s.state = State::Closed; });
     std::rethrow_exception(error);
   }
 }
@@ -308,30 +392,31 @@ void TMMTrigger::DriverStart() {
   if (!IsOpen()) DriverOpen();
   if (!IsOpen() || IsStarted()) return;
   try {
-    {
-      std::lock_guard lock(lock_);
-      inFlight_ = 0;
-      stopPending_.store(false);
-      stopping_.store(false);
-    }
-    bufferWaiting_.store(false);
+    Change([](Status& s) {
+      s.run = Run::Idle;
+      s.dataSignalled = false;
+      s.bufferWaiting = false;
+    });
     ChainStart();
-    moreBuffers_.store(true);
-    // The worker may only see the trigger started once this thread is done
-    // with the first buffer: a wake-up left over from an earlier run would
-    // otherwise let it deliver the buffer while it is still being loaded.
+    Change([](Status& s) { s.moreBuffers = true; });
+    // The trigger counts as started only once this thread is done with the
+    // first buffer, so the worker never takes it while it is being loaded.
     const int32_t bytes = Load();
     if (bytes > 0 && OnBufferFilled) OnBufferFilled(this, buffer_);
     if (bytes > 0) {
-      AddState(kStarted);
+      Change([](Status& s) {
+        s.state = s.state == State::OpenedPaused ? State::StartedPaused : State::Started;
+      });
       // OnStart comes before the worker is woken, so that it always precedes
       // the first OnBufferReady.
       Fire(OnStart);
-      if (!IsPaused()) {
-        thread_->Data.Set();
-      } else {
-        bufferWaiting_.store(true);
-      }
+      Change([](Status& s) {
+        if (PausedState(s.state)) {
+          s.bufferWaiting = true;
+        } else {
+          s.dataSignalled = true;
+        }
+      });
     } else {
       ChainStop();
       Error(Prefixed("TriggerStart:", SUnableToStartDevice));
@@ -340,7 +425,7 @@ void TMMTrigger::DriverStart() {
     const std::exception_ptr error = std::current_exception();
     ReportError(error);
     DriverClose();
-    state_.store(0);
+    Change([](Status& s) { s.state = State::Closed; });
     std::rethrow_exception(error);
   }
 }
@@ -349,13 +434,12 @@ void TMMTrigger::DriverPause() {
   if (!IsOpen()) DriverOpen();
   if (!IsOpen() || IsPaused()) return;
   try {
-    {
-      // Also before Start: a Restart resumes it, and no stray wake-up can
-      // deliver a buffer while the trigger is paused.
-      std::lock_guard lock(lock_);
-      if (thread_) thread_->Suspend();
-    }
-    AddState(kPaused);
+    // Also before Start: a Restart resumes it, and no stray wake-up can
+    // deliver a buffer while the trigger is paused.
+    if (thread_) thread_->Suspend();
+    Change([](Status& s) {
+      s.state = Started(s.state) ? State::StartedPaused : State::OpenedPaused;
+    });
     ChainPause();
     Fire(OnPause);
   } catch (...) {
@@ -367,13 +451,18 @@ void TMMTrigger::DriverPause() {
 }
 
 void TMMTrigger::DriverRestart() {
-  if (!(IsStarted() && IsPaused())) return;
+  if (Snapshot().state != State::StartedPaused) return;
   try {
     if (thread_) thread_->Resume();
-    RemoveState(kPaused);
+    bool waiting = false;
+    Change([&](Status& s) {
+      s.state = State::Started;
+      waiting = s.bufferWaiting;
+      s.bufferWaiting = false;
+    });
     ChainRestart();
     // A buffer loaded by a Start issued while paused is still waiting.
-    if (bufferWaiting_.exchange(false) && thread_) thread_->Data.Set();
+    if (waiting) Change([](Status& s) { s.dataSignalled = true; });
     Fire(OnRestart);
   } catch (...) {
     const std::exception_ptr error = std::current_exception();
@@ -384,25 +473,30 @@ void TMMTrigger::DriverRestart() {
 }
 
 void TMMTrigger::DriverStop() {
-  if ((state_.load() & (kStarted | kPaused)) == 0) return;
+  const State state = Snapshot().state;
+  if (!Started(state) && !PausedState(state)) return;
   try {
-    {
-      std::lock_guard lock(lock_);
-      stopping_.store(true);
-      if (inFlight_ > 0) {
-        stopPending_.store(true);
-        return;
+    bool pending = false;
+    Change([&](Status& s) {
+      if (s.run == Run::Delivering || s.run == Run::StopPending) {
+        s.run = Run::StopPending;
+        pending = true;
+      } else {
+        s.run = Run::Stopping;
       }
-    }
-    RemoveState(kStarted | kPaused);
-    stopPending_.store(false);
-    bufferWaiting_.store(false);
+    });
+    // The worker's end of the delivery posts the stop again.
+    if (pending) return;
+    Change([](Status& s) {
+      s.state = State::Opened;
+      s.bufferWaiting = false;
+    });
     // A worker suspended by Pause would otherwise stay asleep through the
     // next Start.
     if (thread_ && thread_->Suspended()) thread_->Resume();
     ChainStop();
     Fire(OnStop);
-    if (closePending_.load()) DriverClose();
+    if (Snapshot().closing == Closing::Pending) DriverClose();
   } catch (...) {
     const std::exception_ptr error = std::current_exception();
     ReportError(error);
@@ -412,33 +506,43 @@ void TMMTrigger::DriverStop() {
 }
 
 void TMMTrigger::DriverClose() {
-  if (!IsOpen()) return;
-  if (closing_.load() && !closePending_.load()) return;
-  closePending_.store(false);
-  closing_.store(true);
+  bool proceed = false;
+  Change([&](Status& s) {
+    if (!Opened(s.state) || s.closing == Closing::Running) return;
+    s.closing = Closing::Running;
+    proceed = true;
+  });
+  if (!proceed) return;
   try {
-    if ((state_.load() & (kStarted | kPaused)) != 0) DriverStop();
-    if (stopPending_.load()) {
-      closePending_.store(true);
-      return;
-    }
-    state_.store(0);
+    if (IsStarted() || IsPaused()) DriverStop();
+    bool pending = false;
+    Change([&](Status& s) {
+      if (s.run == Run::StopPending) {
+        s.closing = Closing::Pending;
+        pending = true;
+      } else {
+        s.state = State::Closed;
+      }
+    });
+    // The pending stop closes once the buffer in flight is through.
+    if (pending) return;
     ChainClose();
     EndWorker();
     ReleaseBuffer();
-    closing_.store(false);
+    Change([](Status& s) { s.closing = Closing::None; });
     Fire(OnClose);
   } catch (...) {
-    // Reported, not passed on; the trigger ends closed.
+    // Errors inside Close are reported, not passed on; the trigger ends
+    // closed.
     ReportError(std::current_exception());
-    state_.store(0);
+    Change([](Status& s) { s.state = State::Closed; });
     try {
       EndWorker();
     } catch (...) {
+      HandleApplicationError();
     }
     ReleaseBuffer();
-    closing_.store(false);
-    closePending_.store(false);
+    Change([](Status& s) { s.closing = Closing::None; });
   }
 }
 

@@ -5,16 +5,18 @@
 #pragma once
 
 #include <atomic>
+#include <chrono>
+#include <condition_variable>
 #include <exception>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
 #include <vector>
 
-#include "TMMAllocator.h"
 #include "MMDSPObj.h"
 #include "MMErrors.h"
-#include "MMEvent.h"
+#include "TMMAllocator.h"
 
 namespace tv {
 
@@ -28,24 +30,27 @@ class EMMTriggerError : public EMMError {
 
 class TMMTrigger;
 
+// The worker of a trigger. What it does and where it stands is kept in its
+// trigger, under the trigger's lock.
 class TMMTriggerThread final : public TMMDSPThread {
  public:
   explicit TMMTriggerThread(TMMTrigger* trigger);
   ~TMMTriggerThread() override;
 
-  std::shared_ptr<TMMEventGroup> Events = std::make_shared<TMMEventGroup>();
-  TMMAutoEvent Ready{Events};
-  TMMAutoEvent Data{Events};
-  TMMAutoEvent Quit{Events};
-  // Set as the body returns, so that an abandoned worker can be joined.
-  std::atomic<bool> Finished{false};
-
  protected:
   void Execute() override;
 
  private:
+  friend class TMMTrigger;
   TMMTrigger* trigger_;
+  // Guarded by the trigger's lock.
+  bool answered_ = false;  // the body runs
+  bool ended_ = false;     // the body has returned
 };
+
+// An error that ended a worker's run, handed to whoever runs the trigger.
+using TMMWorkerErrorEvent =
+    std::function<void(TMMDSPComponent* sender, const std::exception_ptr& error)>;
 
 class TMMTrigger : public TMMCustomSoundComponent {
  public:
@@ -89,52 +94,87 @@ class TMMTrigger : public TMMCustomSoundComponent {
   bool Paced() const { return paced_.load(); }
   void SetPaced(bool value) { paced_.store(value); }
 
-  bool IsOpen() const { return (state_.load() & kOpened) != 0; }
-  bool IsStarted() const { return (state_.load() & kStarted) != 0; }
-  bool IsPaused() const { return (state_.load() & kPaused) != 0; }
+  bool IsOpen() const;
+  bool IsStarted() const;
+  bool IsPaused() const;
   // A Close that waits for the buffer in flight to finish.
-  bool ClosePending() const { return closePending_.load(); }
+  bool ClosePending() const;
 
   TNotifyEvent OnError;
   TMMErrorEvent OnErrorEx;
   TNotifyEvent OnOpen, OnStart, OnPause, OnRestart, OnStop, OnClose;
   TMMBufferEvent OnBufferFilled;
+  // Fired on the main thread, just before the trigger closes, when an error
+  // that no OnErrorEx handler took ended the worker's run. With a handler
+  // the error is the handler's to report; without one it goes to the
+  // application's error handler.
+  TMMWorkerErrorEvent OnWorkerError;
 
  private:
   friend class TMMTriggerThread;
-  enum : int { kOpened = 1, kStarted = 2, kPaused = 4 };
+
+  // The lifecycle: closed stands alone; an open trigger may be started,
+  // paused, or both (a Pause before Start leaves it paused, not started).
+  enum class State { Closed, Opened, OpenedPaused, Started, StartedPaused };
+  // The handshake between Stop and the buffer in flight.
+  enum class Run {
+    Idle,         // the worker may take the buffer
+    Delivering,   // a buffer is in flight
+    StopPending,  // in flight, and a Stop waits for it
+    Stopping,     // the worker must not touch the buffer any more
+  };
+  enum class Closing { None, Running, Pending };
+
+  struct Status {
+    State state = State::Closed;
+    Run run = Run::Idle;
+    Closing closing = Closing::None;
+    bool moreBuffers = false;    // the source has more to deliver
+    bool dataSignalled = false;  // the worker is to take the buffer
+    bool bufferWaiting = false;  // a Start while paused loaded the first buffer
+    bool workerFailed = false;
+    int waitsForMain = 0;        // workers waiting for a call on the main thread
+  };
+
+  static bool Opened(State s) { return s != State::Closed; }
+  static bool Started(State s) { return s == State::Started || s == State::StartedPaused; }
+  static bool PausedState(State s) { return s == State::OpenedPaused || s == State::StartedPaused; }
+
+  // The one place the status changes; everyone waiting on it is woken.
+  void Change(const std::function<void(Status&)>& change);
+  Status Snapshot() const;
+  // Waits until `ready` holds. On the main thread the dispatcher's calls
+  // are served meanwhile, since a worker may be waiting for one.
+  bool Await(const std::function<bool(const Status&)>& ready, std::chrono::milliseconds timeout);
 
   void Fire(const TNotifyEvent& event);
   // Fires OnError for an error that has not been reported yet.
   void ReportError(const std::exception_ptr& error);
   int32_t Load();
   void Deliver();
-  void ProcessBuffer();
+  // From the worker: answers false when there was nothing to process.
+  bool ProcessBuffer();
+  // From the worker: waits until it is to take the buffer; false when it is
+  // to end.
+  bool WaitForData(const TMMTriggerThread& self);
+  void PauseBetweenBuffers(const TMMTriggerThread& self);
+  void CallOnMain(const std::function<void()>& call);
+  void WorkerFailed(const std::exception_ptr& error);
   void StartWorker();
   void EndWorker();
   void AllocateBuffer();
   void ReleaseBuffer();
   void PostStop();
-  void RemoveState(int bits) { state_.fetch_and(~bits); }
-  void AddState(int bits) { state_.fetch_or(bits); }
-  // Waits (handling the main thread's messages) until no delivery runs.
-  void WaitForDelivery();
+  void CloseForGood();
 
   std::atomic<int32_t> interval_{0};
   TMMTimeFormats timeFormat_ = tfByte;
   std::atomic<bool> synchronize_{false};
   std::atomic<bool> paced_{true};
 
-  std::atomic<int> state_{0};
-  std::atomic<bool> moreBuffers_{false};
-  std::atomic<bool> closing_{false};
-  std::atomic<bool> closePending_{false};
-  std::atomic<bool> stopping_{false};
-  std::atomic<bool> stopPending_{false};
-  std::atomic<bool> workerFailed_{false};
-  std::atomic<bool> bufferWaiting_{false};
-  int inFlight_ = 0;  // guarded by lock_
-  std::mutex lock_;
+  mutable std::mutex lock_;
+  std::condition_variable changed_;
+  Status status_;
 
   TMMAllocator allocator_;
   PWaveHdr buffer_ = nullptr;

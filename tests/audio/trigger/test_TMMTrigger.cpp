@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <random>
@@ -298,6 +299,44 @@ TEST_F(TriggerTest, UnhandledWorkerErrorClosesTheTriggerAndIsReported) {
   events.clear();
   trigger->Start();
   ASSERT_TRUE(RunUntilStopped());
+}
+
+// Whoever runs the trigger can take the error that ended the worker's run:
+// it arrives on the main thread before the trigger stops and closes, and the
+// application's handler stays out of it.
+TEST_F(TriggerTest, AWorkerErrorGoesToItsOwnerBeforeTheClose) {
+  Build(Counting(10 * 512), 512);
+  std::atomic<int> calls{0};
+  sink->OnData = [&](PWaveHdr) {
+    if (calls.fetch_add(1) == 2) throw EMMError("bad buffer");
+  };
+  int reported = 0;
+  SetApplicationErrorHandler([&](const std::string&) { ++reported; });
+  std::string taken;
+  std::thread::id takenOn;
+  trigger->OnWorkerError = [&](TMMDSPComponent* sender, const std::exception_ptr& error) {
+    EXPECT_EQ(sender, trigger.get());
+    takenOn = std::this_thread::get_id();
+    Log("worker error");
+    try {
+      std::rethrow_exception(error);
+    } catch (const EMMError& e) {
+      taken = e.what();
+    }
+  };
+  trigger->Start();
+  ASSERT_TRUE(loop.RunUntil([&] { return Count("close") > 0; }, 20s));
+  SetApplicationErrorHandler(nullptr);
+  EXPECT_EQ(taken, "bad buffer");
+  EXPECT_EQ(takenOn, std::this_thread::get_id());
+  EXPECT_EQ(reported, 0);
+  const auto log = Events();
+  const auto at = [&](const std::string& what) {
+    return std::find(log.begin(), log.end(), what) - log.begin();
+  };
+  EXPECT_LT(at("worker error"), at("stop"));
+  EXPECT_LT(at("stop"), at("close"));
+  EXPECT_FALSE(trigger->IsOpen());
 }
 
 TEST_F(TriggerTest, PauseBeforeStartWaitsForRestart) {
