@@ -221,8 +221,8 @@ int main(int argc, char** argv) {
 
   int status = 0;
   tv::DtmfScanner scanner;
-  scanner.Threshold = options.threshold;
-  scanner.Paced = false;
+  scanner.SetThreshold(options.threshold);
+  scanner.SetPaced(false);
   for (const std::string& file : options.files) {
     std::string problem;
     tv::ScanResult result;

@@ -2,13 +2,19 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <chrono>
+#include <mutex>
 #include <string>
+#include <thread>
 
 #include "DtmfConverter.h"
 #include "DtmfSynth.h"
 #include "MMDispatch.h"
 #include "TMMPeakDetect.h"
 #include "TMMTrigger.h"
+#include "TMMWave.h"
+#include "TMMWaveFile.h"
 #include "TestFiles.h"
 
 namespace tv {
@@ -45,7 +51,7 @@ TEST_F(ScanTest, AllSixteenKeysThroughTheScanChain) {
   DtmfSignalOptions o;
   const std::string file = Prepared("0123456789*#ABCD", o, "all.wav");
   DtmfScanner scanner;
-  scanner.Paced = false;
+  scanner.SetPaced(false);
   const ScanResult r = scanner.Scan(file);
   EXPECT_EQ(r.keys, "0123456789*#ABCD");
   ASSERT_EQ(r.events.size(), 16u);
@@ -64,7 +70,7 @@ TEST_F(ScanTest, ToneAtTheFirstSampleIsReported) {
   o.rampMs = 0;
   const std::string file = Prepared("5", o, "first.wav");
   DtmfScanner scanner;
-  scanner.Paced = false;
+  scanner.SetPaced(false);
   EXPECT_EQ(scanner.Scan(file).keys, "5");
 }
 
@@ -81,7 +87,7 @@ TEST_F(ScanTest, ToneOnlyInTheLastBufferIsNotReported) {
   const std::string file = dir.File("last.wav");
   WriteDtmfWave(file, "9", o);
   DtmfScanner scanner;
-  scanner.Paced = false;
+  scanner.SetPaced(false);
   EXPECT_EQ(scanner.Scan(file).keys, "");
   // The same tone followed by one more buffer is found.
   o.tailMs = 1536.0 * 1000 / 44100;
@@ -101,10 +107,10 @@ TEST_F(ScanTest, ThresholdAboveTheTonesFindsNothing) {
   DtmfConverter c;
   const std::string prepared = c.NormalizeFile(c.ConvertForDtmf(file));
   DtmfScanner scanner;
-  scanner.Paced = false;
-  scanner.Threshold = 50;
+  scanner.SetPaced(false);
+  scanner.SetThreshold(50);
   EXPECT_EQ(scanner.Scan(prepared).keys, "123");
-  scanner.Threshold = 525;
+  scanner.SetThreshold(525);
   EXPECT_EQ(scanner.Scan(prepared).keys, "");
 }
 
@@ -112,7 +118,7 @@ TEST_F(ScanTest, PacedScanMatchesTheUnpacedOne) {
   DtmfSignalOptions o;
   const std::string file = Prepared("4711", o, "paced.wav");
   DtmfScanner scanner;
-  scanner.Paced = true;  // as the desktop program scans
+  scanner.SetPaced(true);  // as the desktop program scans
   EXPECT_EQ(scanner.Scan(file).keys, "4711");
   EXPECT_EQ(scanner.Trigger().Interval(), 5);
   EXPECT_EQ(scanner.PeakDetect().FFTLength(), 16384);
@@ -123,11 +129,120 @@ TEST_F(ScanTest, EmptyFileCannotBeScanned) {
   const std::string file = dir.File("empty.wav");
   test::WriteAll(file, test::PcmWave(16, 1, 8000, {}));
   DtmfScanner scanner;
-  scanner.Paced = false;
+  scanner.SetPaced(false);
   EXPECT_THROW(scanner.Scan(file), EMMError);
   // The scanner stays usable.
   DtmfSignalOptions o;
   EXPECT_EQ(scanner.Scan(Prepared("0", o, "zero.wav")).keys, "0");
+}
+
+// Cancelling a scan under way: not one key after Cancel has returned, one
+// OnFinished with exactly the keys reported before, and the scanner ready
+// for the next file.
+TEST_F(ScanTest, CancelledScanReportsWhatItFoundOnceAndNothingAfter) {
+  DtmfSignalOptions o;
+  o.toneMs = 120;
+  o.gapMs = 120;
+  std::string keys;
+  for (int i = 0; i < 6; ++i) keys += "0123456789";
+  const std::string file = Prepared(keys, o, "long.wav");
+  DtmfScanner scanner;
+  // What the whole file gives (a tone's first buffer may misread a key at
+  // the lowest threshold; the same buffers give the same keys every time).
+  scanner.SetPaced(false);
+  const std::string whole = scanner.Scan(file).keys;
+  ASSERT_GE(whole.size(), keys.size() - 3);
+  scanner.SetPaced(true);  // slow enough to be caught half way
+  std::mutex lock;
+  std::string seen;
+  std::atomic<bool> cancelled{false};
+  std::atomic<int> afterCancel{0};
+  scanner.OnKey = [&](DtmfScanner* sender, const ScanKey& key) {
+    EXPECT_EQ(sender, &scanner);
+    if (cancelled.load()) afterCancel.fetch_add(1);
+    std::lock_guard guard(lock);
+    seen += key.key;
+  };
+  int finished = 0;
+  ScanResult result;
+  scanner.OnFinished = [&](DtmfScanner*, const ScanResult& r) {
+    ++finished;
+    result = r;
+  };
+  scanner.WavePlayer().Wave().SetFileName(file);
+  scanner.Start();
+  EXPECT_TRUE(scanner.Busy());
+  ASSERT_TRUE(loop.RunUntil(
+      [&] {
+        std::lock_guard guard(lock);
+        return seen.size() >= 3;
+      },
+      std::chrono::seconds(60)));
+  scanner.Cancel();
+  cancelled = true;
+  scanner.Cancel();  // a second Cancel changes nothing
+  // Long enough for the worker to have delivered several more buffers.
+  loop.RunUntil([] { return false; }, std::chrono::milliseconds(300));
+  ASSERT_TRUE(loop.RunUntil([&] { return !scanner.Busy(); }, std::chrono::seconds(20)));
+  loop.RunUntil([] { return false; }, std::chrono::milliseconds(50));
+  EXPECT_EQ(afterCancel.load(), 0);
+  EXPECT_EQ(finished, 1);
+  EXPECT_TRUE(result.cancelled);
+  EXPECT_EQ(result.error, nullptr);
+  {
+    std::lock_guard guard(lock);
+    EXPECT_EQ(result.keys, seen);
+  }
+  EXPECT_LT(result.keys.size(), whole.size());
+  EXPECT_EQ(whole.rfind(result.keys, 0), 0u) << result.keys;
+  EXPECT_EQ(result.fileName, file);
+
+  // The next scan runs to the end.
+  cancelled = false;
+  scanner.SetPaced(false);
+  seen.clear();
+  EXPECT_EQ(scanner.Scan(file).keys, whole);
+  EXPECT_EQ(finished, 2);
+  EXPECT_FALSE(result.cancelled);
+}
+
+// An error on the scan's worker (here a handler that throws) ends the scan
+// and comes back to whoever started it: thrown by the blocking call, handed
+// to OnFinished, never taken for a complete result.
+TEST_F(ScanTest, AWorkerErrorEndsTheScanAndReachesTheCaller) {
+  DtmfSignalOptions o;
+  const std::string file = Prepared("0123456789", o, "fails.wav");
+  DtmfScanner scanner;
+  scanner.SetPaced(false);
+  int reported = 0;
+  SetApplicationErrorHandler([&](const std::string&) { ++reported; });
+  std::atomic<int> loads{0};
+  scanner.Trigger().OnBufferFilled = [&](TMMDSPComponent*, PWaveHdr) {
+    if (loads.fetch_add(1) == 20) throw EMMWaveError("Error reading wave file");
+  };
+  int finished = 0;
+  ScanResult result;
+  scanner.OnFinished = [&](DtmfScanner*, const ScanResult& r) {
+    ++finished;
+    result = r;
+  };
+  try {
+    scanner.Scan(file);
+    ADD_FAILURE() << "the scan did not fail";
+  } catch (const EMMWaveError& e) {
+    EXPECT_EQ(std::string(e.what()), "Error reading wave file");
+  }
+  SetApplicationErrorHandler(nullptr);
+  EXPECT_EQ(reported, 0);
+  EXPECT_EQ(finished, 1);
+  EXPECT_NE(result.error, nullptr);
+  EXPECT_FALSE(result.cancelled);
+  EXPECT_LT(result.keys.size(), 10u);
+  EXPECT_FALSE(scanner.Busy());
+  EXPECT_FALSE(scanner.Trigger().IsOpen());
+  // The scanner stays usable.
+  scanner.Trigger().OnBufferFilled = nullptr;
+  EXPECT_EQ(scanner.Scan(file).keys, "0123456789");
 }
 
 }  // namespace
