@@ -49,6 +49,12 @@ std::string LoadResString(int id);
 // Line feed then carriage return: joins an operation prefix and its cause.
 inline constexpr const char* kLFCR = "\n\r";
 
+// A message as a person reads it: every line break a plain line feed, so
+// that no carriage return of the table's joins shows.
+std::string PlainMessage(const std::string& message);
+// The same on one line, its lines joined by a space.
+std::string OneLineMessage(const std::string& message);
+
 class EMMError : public std::runtime_error {
  public:
   explicit EMMError(const std::string& message) : std::runtime_error(message) {}

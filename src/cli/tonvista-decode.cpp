@@ -204,7 +204,7 @@ int main(int argc, char** argv) {
   tv::LoopDispatcher loop;
   tv::SetMainDispatcher(&loop);
   tv::SetApplicationErrorHandler([](const std::string& message) {
-    std::fprintf(stderr, "tonvista-decode: %s\n", message.c_str());
+    std::fprintf(stderr, "tonvista-decode: %s\n", tv::OneLineMessage(message).c_str());
   });
 
   if (!options.keep) {
@@ -238,10 +238,7 @@ int main(int argc, char** argv) {
         if (!options.keep && normalized != converted) Track(1, normalized);
         result = scanner.Scan(normalized);
       } catch (const std::exception& e) {
-        problem = e.what();
-        for (char& c : problem) {
-          if (c == '\n' || c == '\r') c = ' ';
-        }
+        problem = tv::OneLineMessage(e.what());
       }
       Forget(0);
       Forget(1);
