@@ -169,14 +169,34 @@ TMMTrigger::Status TMMTrigger::Snapshot() const {
 
 bool TMMTrigger::Await(const std::function<bool(const Status&)>& ready,
                        std::chrono::milliseconds timeout) {
-  const auto test = [&] {
-    std::lock_guard lock(lock_);
-    return ready(status_);
-  };
+  const auto deadline = std::chrono::steady_clock::now() + timeout;
   Dispatcher& main = MainDispatcher();
-  if (main.IsMainThread()) return main.RunUntil(test, timeout);
+  const bool onMain = main.IsMainThread();
+  // A worker in a delivery may call the main thread (a synchronised delivery,
+  // a writer's events), and a failing one does: the main thread serves those
+  // calls while it waits, and only then, so that no other posted call runs
+  // in the middle of a command.
+  const auto mayNeedMain = [](const Status& s) {
+    return s.waitsForMain > 0 || s.run == Run::Delivering || s.run == Run::StopPending;
+  };
   std::unique_lock lock(lock_);
-  return changed_.wait_for(lock, timeout, [&] { return ready(status_); });
+  for (;;) {
+    if (ready(status_)) return true;
+    if (onMain && mayNeedMain(status_)) {
+      lock.unlock();
+      main.RunUntil(
+          [&] {
+            std::lock_guard guard(lock_);
+            return ready(status_) || !mayNeedMain(status_);
+          },
+          std::chrono::duration_cast<std::chrono::milliseconds>(
+              deadline - std::chrono::steady_clock::now()));
+      lock.lock();
+    } else if (changed_.wait_until(lock, deadline) == std::cv_status::timeout) {
+      return ready(status_);
+    }
+    if (std::chrono::steady_clock::now() >= deadline) return ready(status_);
+  }
 }
 
 bool TMMTrigger::IsOpen() const { return Opened(Snapshot().state); }

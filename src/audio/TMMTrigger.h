@@ -143,8 +143,8 @@ class TMMTrigger : public TMMCustomSoundComponent {
   // The one place the status changes; everyone waiting on it is woken.
   void Change(const std::function<void(Status&)>& change);
   Status Snapshot() const;
-  // Waits until `ready` holds. On the main thread the dispatcher's calls
-  // are served meanwhile, since a worker may be waiting for one.
+  // Waits until `ready` holds. On the main thread the dispatcher's calls are
+  // served meanwhile, but only while a worker may be waiting for one.
   bool Await(const std::function<bool(const Status&)>& ready, std::chrono::milliseconds timeout);
 
   void Fire(const TNotifyEvent& event);

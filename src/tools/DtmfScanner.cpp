@@ -161,6 +161,9 @@ void DtmfScanner::TriggerStop(TMMDSPComponent*) {
 
 void DtmfScanner::Finish() {
   trigger_->Close();
+  // A close that waits behind a buffer in flight ends with another stop,
+  // which finishes the scan then.
+  if (trigger_->IsOpen()) return;
   ScanResult result;
   {
     std::lock_guard guard(runLock_);
