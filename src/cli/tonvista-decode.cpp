@@ -20,12 +20,11 @@
 #include "MMDispatch.h"
 #include "MMErrors.h"
 #include "TMMWave.h"
+#include "TonvistaVersion.h"
 
 namespace fs = std::filesystem;
 
 namespace {
-
-constexpr const char* kVersion = "3.2.0";
 
 void Usage(FILE* out) {
   std::fprintf(out,
@@ -157,7 +156,7 @@ int ParseArguments(int argc, char** argv, Options& o) {
       Usage(stdout);
       return 0;
     } else if (a == "--version") {
-      std::printf("tonvista-decode %s\n", kVersion);
+      std::printf("tonvista-decode %s\n", TONVISTA_VERSION);
       return 0;
     } else if (a == "--json") {
       o.json = true;
