@@ -1,6 +1,5 @@
 #include "TFrmInfo.h"
 
-#include <QApplication>
 #include <QLabel>
 #include <QLinearGradient>
 #include <QMouseEvent>
@@ -8,6 +7,8 @@
 #include <QPainterPath>
 #include <QTextBrowser>
 #include <cmath>
+
+#include "TonvistaVersion.h"
 
 namespace tv {
 
@@ -72,6 +73,8 @@ void TInfoPicture::paintEvent(QPaintEvent* /*event*/) {
       p.drawText(cell, Qt::AlignCenter, QString(QLatin1Char(kRows[r][c])));
     }
   }
+  p.end();
+  emit painted();
 }
 
 void TInfoPicture::mouseReleaseEvent(QMouseEvent* event) {
@@ -87,14 +90,19 @@ TFrmInfo::TFrmInfo(QWidget* parent) : QDialog(parent) {
   // The start-up screen must not end the program when it closes.
   setAttribute(Qt::WA_QuitOnClose, false);
 
-  Image1 = new TInfoPicture(this);
-  Image1->setObjectName(QStringLiteral("Image1"));
-  Image1->setGeometry(0, 0, kWidth, kHeight);
-  connect(Image1, &TInfoPicture::clicked, this, &TFrmInfo::Image1Click);
+  picture_ = new TInfoPicture(this);
+  picture_->setObjectName(QStringLiteral("Image1"));
+  picture_->setGeometry(0, 0, kWidth, kHeight);
+  connect(picture_, &TInfoPicture::clicked, this, &TFrmInfo::Image1Click);
+  connect(picture_, &TInfoPicture::painted, this, [this] {
+    if (painted_) return;
+    painted_ = true;
+    emit painted();
+  });
 
   const auto label = [this](const QString& name, const QString& text, int px, bool bold,
                             const QColor& color) {
-    auto* l = new QLabel(text, Image1);
+    auto* l = new QLabel(text, picture_);
     l->setObjectName(name);
     QFont f(QStringLiteral("DejaVu Sans"));
     f.setPixelSize(px);
@@ -107,56 +115,55 @@ TFrmInfo::TFrmInfo(QWidget* parent) : QDialog(parent) {
     l->setAttribute(Qt::WA_TransparentForMouseEvents, name != QStringLiteral("MMLabel13"));
     return l;
   };
-  LabProduct = label(QStringLiteral("LabProduct"), QStringLiteral("Tonvista"), 40, true,
-                     QColor(235, 255, 255));
-  LabProduct->setGeometry(22, 14, 300, 50);
-  LabEdition = label(QStringLiteral("LabEdition"),
-                     QStringLiteral("DTMF Tone Detector & Audio Analyzer  3.2"), 13, true,
-                     QColor(0, 230, 240));
-  LabEdition->setGeometry(24, 64, 320, 20);
+  label(QStringLiteral("LabProduct"), QStringLiteral("Tonvista"), 40, true,
+        QColor(235, 255, 255))
+      ->setGeometry(22, 14, 300, 50);
+  label(QStringLiteral("LabEdition"),
+        QStringLiteral("DTMF Tone Detector & Audio Analyzer  ") + QStringLiteral(TONVISTA_EDITION),
+        13, true, QColor(0, 230, 240))
+      ->setGeometry(24, 64, 320, 20);
 
-  MemIntro = new QTextBrowser(Image1);
-  MemIntro->setObjectName(QStringLiteral("MemIntro"));
-  MemIntro->setReadOnly(true);
-  MemIntro->setFrameShape(QFrame::NoFrame);
-  MemIntro->setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
+  auto* intro = new QTextBrowser(picture_);
+  intro->setObjectName(QStringLiteral("MemIntro"));
+  intro->setReadOnly(true);
+  intro->setFrameShape(QFrame::NoFrame);
+  intro->setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
   QFont introFont(QStringLiteral("DejaVu Sans"));
   introFont.setPixelSize(11);
-  MemIntro->setFont(introFont);
-  MemIntro->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
-  MemIntro->viewport()->setAutoFillBackground(false);
-  MemIntro->setStyleSheet(QStringLiteral(
+  intro->setFont(introFont);
+  intro->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+  intro->viewport()->setAutoFillBackground(false);
+  intro->setStyleSheet(QStringLiteral(
       "QTextBrowser { background: rgba(0, 20, 26, 150); color: rgb(190, 230, 232);"
       " border: 1px solid rgba(0, 200, 210, 70); border-radius: 3px; padding: 4px; }"));
-  MemIntro->setPlainText(QStringLiteral(
+  intro->setPlainText(QStringLiteral(
       "Tonvista finds the telephone key tones (DTMF) in recorded audio: load a wave "
       "file and the keys appear in the LED line, collected in the results window for "
       "the clipboard or a text file.\n"
       "Around the decoder: a spectrum analyzer with level meters, a wave player and "
       "recorder, and a test-tone generator."));
-  MemIntro->setGeometry(24, 94, 290, 112);
+  intro->setGeometry(24, 94, 290, 112);
 
-  LabContactHead =
-      label(QStringLiteral("LabContactHead"), QStringLiteral("For more information contact:"), 11,
-            true, QColor(0, 230, 240));
-  LabContactHead->setGeometry(24, 242, 290, 16);
-  LabContact = label(QStringLiteral("LabContact"), QStringLiteral("Quellfon \u2013 Tonvista team"),
-                     11, false, QColor(200, 235, 236));
-  LabContact->setGeometry(24, 258, 290, 16);
+  label(QStringLiteral("LabContactHead"), QStringLiteral("For more information contact:"), 11,
+        true, QColor(0, 230, 240))
+      ->setGeometry(24, 242, 290, 16);
+  label(QStringLiteral("LabContact"), QStringLiteral("Quellfon \u2013 Tonvista team"), 11, false,
+        QColor(200, 235, 236))
+      ->setGeometry(24, 258, 290, 16);
 
-  MMLabel13 =
+  closeLabel_ =
       label(QStringLiteral("MMLabel13"), QStringLiteral("Close"), 13, true, QColor(235, 255, 255));
-  MMLabel13->setAlignment(Qt::AlignCenter);
-  MMLabel13->setCursor(Qt::PointingHandCursor);
-  MMLabel13->setStyleSheet(
+  closeLabel_->setAlignment(Qt::AlignCenter);
+  closeLabel_->setCursor(Qt::PointingHandCursor);
+  closeLabel_->setStyleSheet(
       QStringLiteral("QLabel { border: 1px solid rgba(0, 255, 255, 150); border-radius: 3px;"
                      " background: rgba(0, 60, 70, 160); }"));
-  MMLabel13->setGeometry(kWidth - 100, kHeight - 38, 80, 24);
-  MMLabel13->installEventFilter(this);
+  closeLabel_->setGeometry(kWidth - 100, kHeight - 38, 80, 24);
+  closeLabel_->installEventFilter(this);
 }
 
 bool TFrmInfo::eventFilter(QObject* watched, QEvent* event) {
-  if (watched == MMLabel13 && event->type() == QEvent::MouseButtonRelease) {
+  if (watched == closeLabel_ && event->type() == QEvent::MouseButtonRelease) {
     MMLabel13Click();
     return true;
   }
@@ -166,9 +173,6 @@ bool TFrmInfo::eventFilter(QObject* watched, QEvent* event) {
 void TFrmInfo::ShowNow() {
   show();
   raise();
-  repaint();
-  // Let the window system map and draw it before the long start-up work.
-  QApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
 }
 
 void TFrmInfo::Image1Click() { close(); }

@@ -18,6 +18,7 @@ class TInfoPicture : public QWidget {
 
  signals:
   void clicked();
+  void painted();
 
  protected:
   void paintEvent(QPaintEvent* event) override;
@@ -33,23 +34,23 @@ class TFrmInfo : public QDialog {
 
   explicit TFrmInfo(QWidget* parent = nullptr);
 
-  // Shows the window and paints it before returning, for use before the
-  // event loop runs.
+  // Shows the window on top; `painted` tells when it is on the screen.
   void ShowNow();
 
   void Image1Click();
   void MMLabel13Click();
 
-  TInfoPicture* Image1;
-  QLabel* LabProduct;
-  QLabel* LabEdition;
-  QTextBrowser* MemIntro;
-  QLabel* LabContactHead;
-  QLabel* LabContact;
-  QLabel* MMLabel13;  // "Close"
+ signals:
+  // The window has been drawn for the first time.
+  void painted();
 
  protected:
   bool eventFilter(QObject* watched, QEvent* event) override;
+
+ private:
+  TInfoPicture* picture_;
+  QLabel* closeLabel_;
+  bool painted_ = false;
 };
 
 }  // namespace tv

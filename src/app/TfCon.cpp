@@ -4,14 +4,15 @@
 #include <QFileInfo>
 #include <QGridLayout>
 #include <QLabel>
+#include <QMetaObject>
 #include <QPushButton>
 
 #include "MMErrors.h"
 #include "Messages.h"
 #include "Preferences.h"
 #include "TMMGauge.h"
-#include "WaveDialogs.h"
 #include "TfNormalize.h"
+#include "WaveDialogs.h"
 
 namespace tv {
 
@@ -24,68 +25,100 @@ QString Bare(const QString& path) { return QFileInfo(path).fileName(); }
 TfCon::TfCon(QWidget* parent) : QDialog(parent) {
   setObjectName(QStringLiteral("fCon"));
   setWindowTitle(QStringLiteral("Convert and Normalize a wavefile"));
+  // Application-modal: while it works, the other windows wait.
   setModal(true);
   auto* grid = new QGridLayout(this);
   grid->setContentsMargins(14, 14, 14, 14);
   grid->setVerticalSpacing(8);
 
-  LabGauge1 = new QLabel(QStringLiteral("Converting..."), this);
-  Gauge1 = new TMMGauge(this);
-  Gauge1->setObjectName(QStringLiteral("Gauge1"));
-  Gauge1->setMinimumWidth(320);
-  LabGauge = new QLabel(QStringLiteral("Scanning..."), this);
-  Gauge = new TMMGauge(this);
-  Gauge->setObjectName(QStringLiteral("Gauge"));
-  grid->addWidget(LabGauge1, 0, 0);
-  grid->addWidget(Gauge1, 0, 1, 1, 3);
-  grid->addWidget(LabGauge, 1, 0);
-  grid->addWidget(Gauge, 1, 1, 1, 3);
+  auto* convertCaption = new QLabel(QStringLiteral("Converting..."), this);
+  convertGauge_ = new TMMGauge(this);
+  convertGauge_->setObjectName(QStringLiteral("Gauge1"));
+  convertGauge_->setMinimumWidth(320);
+  auto* normalizeCaption = new QLabel(QStringLiteral("Scanning..."), this);
+  auto* normalizeGauge = new TMMGauge(this);
+  normalizeGauge->setObjectName(QStringLiteral("Gauge"));
+  grid->addWidget(convertCaption, 0, 0);
+  grid->addWidget(convertGauge_, 0, 1, 1, 3);
+  grid->addWidget(normalizeCaption, 1, 0);
+  grid->addWidget(normalizeGauge, 1, 1, 1, 3);
 
-  AddPeakAndGainRow(*grid, 2, Label2, LabGain);
+  QLabel* peak = nullptr;
+  QLabel* gain = nullptr;
+  AddPeakAndGainRow(*grid, 2, peak, gain);
 
   grid->addWidget(new QLabel(QStringLiteral("Converted & Normalized file: "), this), 3, 0, 1, 4);
-  labdest = new QLabel(this);
-  labdest->setObjectName(QStringLiteral("labdest"));
-  labdest->setTextInteractionFlags(Qt::TextSelectableByMouse);
-  grid->addWidget(labdest, 4, 0, 1, 4);
+  destinationLabel_ = new QLabel(this);
+  destinationLabel_->setObjectName(QStringLiteral("labdest"));
+  destinationLabel_->setTextInteractionFlags(Qt::TextSelectableByMouse);
+  grid->addWidget(destinationLabel_, 4, 0, 1, 4);
 
-  Button1 = new QPushButton(QStringLiteral("Load wavfile"), this);
-  Button1->setObjectName(QStringLiteral("Button1"));
-  Button2 = new QPushButton(QStringLiteral("Done"), this);
-  Button2->setObjectName(QStringLiteral("Button2"));
-  Button2->setVisible(false);
-  grid->addWidget(Button1, 5, 0, 1, 2);
-  grid->addWidget(Button2, 5, 2, 1, 2);
-  connect(Button1, &QPushButton::clicked, this, &TfCon::Button1Click);
-  connect(Button2, &QPushButton::clicked, this, &TfCon::Button2Click);
+  auto* loadButton = new QPushButton(QStringLiteral("Load wavfile"), this);
+  loadButton->setObjectName(QStringLiteral("Button1"));
+  doneButton_ = new QPushButton(QStringLiteral("Done"), this);
+  doneButton_->setObjectName(QStringLiteral("Button2"));
+  doneButton_->setVisible(false);
+  grid->addWidget(loadButton, 5, 0, 1, 2);
+  grid->addWidget(doneButton_, 5, 2, 1, 2);
+  connect(loadButton, &QPushButton::clicked, this, &TfCon::Button1Click);
+  connect(doneButton_, &QPushButton::clicked, this, &TfCon::Button2Click);
 
+  // Both steps report from the worker; the gauges follow on the GUI thread.
   converter_.OnConvertProgress = [this](int percent) {
-    Gauge1->SetProgress(percent);
-    Gauge1->repaint();
+    if (convertPercent_.exchange(percent) == percent) return;
+    QMetaObject::invokeMethod(
+        this, [this, percent] { ShowConvertProgress(percent); }, Qt::QueuedConnection);
   };
-  ShowNormalizeProgress(converter_.Normalizer, LabGauge, Gauge, Label2, LabGain);
+  ShowNormalizeProgress(converter_.Normalizer, normalizeCaption, normalizeGauge, peak, gain);
 }
 
-QString TfCon::ConvertForDtmf(const QString& source) {
-  Gauge1->SetProgress(0);
-  return QString::fromStdString(converter_.ConvertForDtmf(source.toStdString()));
+TfCon::~TfCon() {
+  if (worker_.joinable()) worker_.join();
 }
 
-QString TfCon::NormalizeFile(const QString& name) {
+void TfCon::ShowConvertProgress(int percent) { convertGauge_->SetProgress(percent); }
+
+bool TfCon::Prepare(const QString& source, TPrepared done) {
+  if (Busy()) return false;
+  done_ = std::move(done);
+  convertPercent_.store(-1);
+  convertGauge_->SetProgress(0);
+  show();
+  raise();
   QApplication::setOverrideCursor(Qt::WaitCursor);
-  QString result;
-  try {
-    result = QString::fromStdString(converter_.NormalizeFile(name.toStdString()));
-  } catch (...) {
-    QApplication::restoreOverrideCursor();
-    throw;
-  }
+  worker_ = std::thread([this, file = source.toStdString()] {
+    std::string name;
+    std::string error;
+    try {
+      name = converter_.NormalizeFile(converter_.ConvertForDtmf(file));
+    } catch (const std::exception& e) {
+      error = PlainMessage(e.what());
+    }
+    QMetaObject::invokeMethod(
+        this,
+        [this, name = QString::fromStdString(name), error = QString::fromStdString(error)] {
+          Prepared(name, error);
+        },
+        Qt::QueuedConnection);
+  });
+  return true;
+}
+
+void TfCon::Prepared(const QString& name, const QString& error) {
+  worker_.join();
   QApplication::restoreOverrideCursor();
-  if (!result.isEmpty()) {
-    labdest->setText(Bare(result));
-    Button2->setVisible(true);
+  if (!name.isEmpty()) {
+    destinationLabel_->setText(Bare(name));
+    doneButton_->setVisible(true);
   }
-  return result;
+  TPrepared done = std::move(done_);
+  done_ = nullptr;
+  if (done) done(name, error);
+}
+
+void TfCon::done(int result) {
+  if (Busy()) return;
+  QDialog::done(result);
 }
 
 void TfCon::Button1Click() {
@@ -96,12 +129,10 @@ void TfCon::Button1Click() {
     ShowMessage(this, QStringLiteral("Please select a Wavefile!"));
     return;
   }
-  try {
-    // A file that is not PCM converts to nothing and is passed over.
-    NormalizeFile(ConvertForDtmf(file));
-  } catch (const std::exception& e) {
-    ShowError(this, QString::fromStdString(e.what()));
-  }
+  // A file that is not PCM converts to nothing and is passed over.
+  Prepare(file, [this](const QString&, const QString& error) {
+    if (!error.isEmpty()) ShowError(this, error);
+  });
 }
 
 void TfCon::Button2Click() { accept(); }

@@ -1,9 +1,14 @@
 // "Convert and Normalize a wavefile": prepares a wave file for decoding
 // (16-bit stereo 44100 Hz, then normalised). The main window runs it on every
 // file it loads; the tools menu shows it for files of the user's choice.
+// The work runs on a worker thread while the window shows its progress;
+// input to the program's other windows waits until it is done.
 #pragma once
 
 #include <QDialog>
+#include <atomic>
+#include <functional>
+#include <thread>
 
 #include "DtmfConverter.h"
 
@@ -18,28 +23,37 @@ class TfCon : public QDialog {
   Q_OBJECT
 
  public:
-  explicit TfCon(QWidget* parent = nullptr);
+  // The name of the file to use (empty for a file that is not PCM), or
+  // what went wrong.
+  using TPrepared = std::function<void(const QString& name, const QString& error)>;
 
-  // The two steps; each answers the name of the file it wrote (see
-  // DtmfConverter). Errors of the wave files propagate to the caller.
-  QString ConvertForDtmf(const QString& source);
-  QString NormalizeFile(const QString& name);
+  explicit TfCon(QWidget* parent = nullptr);
+  ~TfCon() override;
+
+  // ConvertForDtmf, then NormalizeFile on its result (see DtmfConverter).
+  // Shows the window; `done` runs on the GUI thread when both are through.
+  // Refused (false) while a preparation runs.
+  bool Prepare(const QString& source, TPrepared done);
+  bool Busy() const { return worker_.joinable(); }
 
   void Button1Click();
   void Button2Click();
 
-  QPushButton* Button1;  // "Load wavfile"
-  QPushButton* Button2;  // "Done"
-  TMMGauge* Gauge1;      // converting
-  TMMGauge* Gauge;       // scanning, then normalising
-  QLabel* LabGauge1;
-  QLabel* LabGauge;
-  QLabel* Label2;   // peak
-  QLabel* LabGain;  // gain
-  QLabel* labdest;  // the result file
+ protected:
+  // The window stays while it works.
+  void done(int result) override;
 
  private:
+  void Prepared(const QString& name, const QString& error);
+  void ShowConvertProgress(int percent);
+
+  QPushButton* doneButton_;
+  TMMGauge* convertGauge_;
+  QLabel* destinationLabel_;
   DtmfConverter converter_;
+  std::thread worker_;
+  TPrepared done_;
+  std::atomic<int> convertPercent_{-1};
 };
 
 }  // namespace tv

@@ -53,12 +53,12 @@ TfDtmf::TfDtmf(QWidget* parent) : QDialog(parent) {
   outer->setContentsMargins(12, 12, 12, 12);
   outer->setSpacing(10);
 
-  rgCustom = new TMMRadioGroup(QStringLiteral(" Frequencies "), this);
-  rgCustom->setObjectName(QStringLiteral("rgCustom"));
-  rgCustom->SetItems({QStringLiteral("DTMF Signals"), QStringLiteral("Custom")});
-  rgCustom->SetColumns(2);
-  rgCustom->SetItemIndex(0);
-  outer->addWidget(rgCustom);
+  customGroup_ = new TMMRadioGroup(QStringLiteral(" Frequencies "), this);
+  customGroup_->setObjectName(QStringLiteral("rgCustom"));
+  customGroup_->SetItems({QStringLiteral("DTMF Signals"), QStringLiteral("Custom")});
+  customGroup_->SetColumns(2);
+  customGroup_->SetItemIndex(0);
+  outer->addWidget(customGroup_);
 
   auto* gridFrame = new QFrame(this);
   gridFrame->setFrameShape(QFrame::StyledPanel);
@@ -73,7 +73,7 @@ TfDtmf::TfDtmf(QWidget* parent) : QDialog(parent) {
   bold.setBold(true);
   corner->setFont(bold);
   grid->addWidget(corner, 0, 0);
-  for (size_t i = 0; i < n_.size(); ++i) {
+  for (size_t i = 0; i < edits_.size(); ++i) {
     auto* e = new TMMNumberEdit(gridFrame);
     e->setObjectName(QStringLiteral("n%1").arg(i + 1));
     e->SetRange(kMinFrequency, kMaxFrequency);
@@ -81,21 +81,13 @@ TfDtmf::TfDtmf(QWidget* parent) : QDialog(parent) {
     e->setEnabled(false);
     e->setFixedWidth(62);
     e->setAlignment(Qt::AlignCenter);
-    n_[i] = e;
+    edits_[i] = e;
     if (i < 4) {
       grid->addWidget(e, 0, static_cast<int>(i) + 1, Qt::AlignCenter);
     } else {
       grid->addWidget(e, static_cast<int>(i) - 3, 0, Qt::AlignCenter);
     }
   }
-  n1 = n_[0];
-  n2 = n_[1];
-  n3 = n_[2];
-  n4 = n_[3];
-  n5 = n_[4];
-  n6 = n_[5];
-  n7 = n_[6];
-  n8 = n_[7];
   for (int r = 0; r < 4; ++r) {
     for (int c = 0; c < 4; ++c) {
       QLabel* cap = KeyCap(QString::fromLatin1(kGridKeys[r][c]), gridFrame);
@@ -106,38 +98,38 @@ TfDtmf::TfDtmf(QWidget* parent) : QDialog(parent) {
   outer->addWidget(gridFrame);
 
   auto* factRow = new QHBoxLayout();
-  LabFact = new QLabel(QStringLiteral("Increment or decrement Freq. Factor"), this);
-  LabFact->setObjectName(QStringLiteral("LabFact"));
-  spFact = new TMMLEDSpin(this);
-  spFact->setObjectName(QStringLiteral("spFact"));
-  spFact->SetRange(-1633, 1633);
-  spFact->SetIncrement(1);
-  spFact->SetDigits(3);
-  spFact->SetValue(0);
-  spFact->setFixedSize(118, 30);
-  factRow->addWidget(LabFact);
+  auto* offsetCaption = new QLabel(QStringLiteral("Increment or decrement Freq. Factor"), this);
+  offsetCaption->setObjectName(QStringLiteral("LabFact"));
+  offsetSpin_ = new TMMLEDSpin(this);
+  offsetSpin_->setObjectName(QStringLiteral("spFact"));
+  offsetSpin_->SetRange(-1633, 1633);
+  offsetSpin_->SetIncrement(1);
+  offsetSpin_->SetDigits(3);
+  offsetSpin_->SetValue(0);
+  offsetSpin_->setFixedSize(118, 30);
+  factRow->addWidget(offsetCaption);
   factRow->addStretch(1);
-  factRow->addWidget(spFact);
+  factRow->addWidget(offsetSpin_);
   outer->addLayout(factRow);
 
   auto* buttons = new QHBoxLayout();
   buttons->addStretch(1);
-  Button1 = new QPushButton(QStringLiteral("Close"), this);
-  Button1->setObjectName(QStringLiteral("Button1"));
-  Button1->setDefault(true);
-  Button1->setMinimumWidth(90);
-  buttons->addWidget(Button1);
+  auto* closeButton = new QPushButton(QStringLiteral("Close"), this);
+  closeButton->setObjectName(QStringLiteral("Button1"));
+  closeButton->setDefault(true);
+  closeButton->setMinimumWidth(90);
+  buttons->addWidget(closeButton);
   outer->addLayout(buttons);
 
-  connect(rgCustom, &TMMRadioGroup::clicked, this, &TfDtmf::rgCustomClick);
-  connect(spFact, &TMMLEDSpin::valueChanged, this, &TfDtmf::spFactChange);
-  connect(Button1, &QPushButton::clicked, this, &TfDtmf::Button1Click);
+  connect(customGroup_, &TMMRadioGroup::clicked, this, &TfDtmf::rgCustomClick);
+  connect(offsetSpin_, &TMMLEDSpin::valueChanged, this, &TfDtmf::spFactChange);
+  connect(closeButton, &QPushButton::clicked, this, &TfDtmf::Button1Click);
 
   outer->setSizeConstraint(QLayout::SetFixedSize);
 }
 
 void TfDtmf::SetStandardValues() {
-  for (size_t i = 0; i < n_.size(); ++i) n_[i]->SetValue(kStandardFrequencies[i]);
+  for (size_t i = 0; i < edits_.size(); ++i) edits_[i]->SetValue(kStandardFrequencies[i]);
 }
 
 void TfDtmf::showEvent(QShowEvent* event) {
@@ -162,43 +154,43 @@ void TfDtmf::FormShow() {
   const auto root = PreferenceRoot::CurrentUser;
   // Each setter fires its handler only when the value changes, exactly as
   // a click would.
-  rgCustom->SetItemIndex(
-      ReadPreference(root, kDtmfPreferenceKey, QStringLiteral("Custom"), rgCustom->ItemIndex()));
-  spFact->SetValue(
-      ReadPreference(root, kDtmfPreferenceKey, QStringLiteral("Factor"), spFact->Value()));
-  if (rgCustom->ItemIndex() != 1) {
+  customGroup_->SetItemIndex(
+      ReadPreference(root, kDtmfPreferenceKey, QStringLiteral("Custom"), customGroup_->ItemIndex()));
+  offsetSpin_->SetValue(
+      ReadPreference(root, kDtmfPreferenceKey, QStringLiteral("Factor"), offsetSpin_->Value()));
+  if (customGroup_->ItemIndex() != 1) {
     SetStandardValues();
     return;
   }
-  for (size_t i = 0; i < n_.size(); ++i) {
-    n_[i]->SetValue(
-        ReadPreference(root, kDtmfPreferenceKey, QStringLiteral("N%1").arg(i + 1), n_[i]->Value()));
+  for (size_t i = 0; i < edits_.size(); ++i) {
+    edits_[i]->SetValue(
+        ReadPreference(root, kDtmfPreferenceKey, QStringLiteral("N%1").arg(i + 1), edits_[i]->Value()));
   }
 }
 
 void TfDtmf::FormClose() {
   const auto root = PreferenceRoot::CurrentUser;
-  WritePreference(root, kDtmfPreferenceKey, QStringLiteral("Custom"), rgCustom->ItemIndex());
-  WritePreference(root, kDtmfPreferenceKey, QStringLiteral("Factor"), spFact->Value());
-  if (rgCustom->ItemIndex() == 1) {
-    for (size_t i = 0; i < n_.size(); ++i) {
-      WritePreference(root, kDtmfPreferenceKey, QStringLiteral("N%1").arg(i + 1), n_[i]->Value());
+  WritePreference(root, kDtmfPreferenceKey, QStringLiteral("Custom"), customGroup_->ItemIndex());
+  WritePreference(root, kDtmfPreferenceKey, QStringLiteral("Factor"), offsetSpin_->Value());
+  if (customGroup_->ItemIndex() == 1) {
+    for (size_t i = 0; i < edits_.size(); ++i) {
+      WritePreference(root, kDtmfPreferenceKey, QStringLiteral("N%1").arg(i + 1), edits_[i]->Value());
     }
   }
 }
 
 void TfDtmf::rgCustomClick() {
-  const bool custom = rgCustom->ItemIndex() != 0;
-  for (TMMNumberEdit* e : n_) e->setEnabled(custom);
+  const bool custom = customGroup_->ItemIndex() != 0;
+  for (TMMNumberEdit* e : edits_) e->setEnabled(custom);
   if (!custom) SetStandardValues();
 }
 
 void TfDtmf::spFactChange() {
-  rgCustom->SetItemIndex(1);
-  const int offset = spFact->Value();
-  for (size_t i = 0; i < n_.size(); ++i) {
+  customGroup_->SetItemIndex(1);
+  const int offset = offsetSpin_->Value();
+  for (size_t i = 0; i < edits_.size(); ++i) {
     // SetValue clamps to 0..22000.
-    n_[i]->SetValue(kStandardFrequencies[i] + offset);
+    edits_[i]->SetValue(kStandardFrequencies[i] + offset);
   }
 }
 

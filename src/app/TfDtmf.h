@@ -34,20 +34,7 @@ class TfDtmf : public QDialog {
   void Button1Click();
 
   // The edits in the order n1..n8.
-  TMMNumberEdit* Edit(int index) const { return n_.at(static_cast<size_t>(index)); }
-
-  TMMRadioGroup* rgCustom;
-  TMMLEDSpin* spFact;
-  QLabel* LabFact;
-  TMMNumberEdit* n1;
-  TMMNumberEdit* n2;
-  TMMNumberEdit* n3;
-  TMMNumberEdit* n4;
-  TMMNumberEdit* n5;
-  TMMNumberEdit* n6;
-  TMMNumberEdit* n7;
-  TMMNumberEdit* n8;
-  QPushButton* Button1;
+  TMMNumberEdit* Edit(int index) const { return edits_.at(static_cast<size_t>(index)); }
 
  protected:
   void showEvent(QShowEvent* event) override;
@@ -56,7 +43,9 @@ class TfDtmf : public QDialog {
  private:
   void SetStandardValues();
 
-  std::array<TMMNumberEdit*, 8> n_{};
+  TMMRadioGroup* customGroup_;
+  TMMLEDSpin* offsetSpin_;
+  std::array<TMMNumberEdit*, 8> edits_{};
 };
 
 }  // namespace tv

@@ -4,8 +4,12 @@
 #include <QFileInfo>
 #include <QGridLayout>
 #include <QLabel>
+#include <QMetaObject>
 #include <QPushButton>
+#include <atomic>
+#include <memory>
 
+#include "MMErrors.h"
 #include "Messages.h"
 #include "Preferences.h"
 #include "TMMGauge.h"
@@ -18,28 +22,32 @@ namespace {
 
 QString Bare(const QString& path) { return QFileInfo(path).fileName(); }
 
-// Restores the cursor however the work ends.
-struct WaitCursor {
-  WaitCursor() { QApplication::setOverrideCursor(Qt::WaitCursor); }
-  ~WaitCursor() { QApplication::restoreOverrideCursor(); }
-  WaitCursor(const WaitCursor&) = delete;
-  WaitCursor& operator=(const WaitCursor&) = delete;
-};
-
 }  // namespace
 
 void ShowNormalizeProgress(WaveNormalizer& normalizer, QLabel* caption, TMMGauge* gauge,
                            QLabel* peak, QLabel* gain) {
-  normalizer.OnProgress = [caption, gauge](NormalizePhase phase, int percent) {
-    caption->setText(phase == NormalizePhase::Scanning ? QStringLiteral("Scanning...")
-                                                       : QStringLiteral("Normalize..."));
-    gauge->SetProgress(percent);
-    gauge->repaint();
-    QApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
+  // Only changes travel: a pass reports every block.
+  auto last = std::make_shared<std::atomic<int>>(-1);
+  normalizer.OnProgress = [caption, gauge, last](NormalizePhase phase, int percent) {
+    const int step = static_cast<int>(phase) * 1000 + percent;
+    if (last->exchange(step) == step) return;
+    QMetaObject::invokeMethod(
+        gauge,
+        [caption, gauge, phase, percent] {
+          caption->setText(phase == NormalizePhase::Scanning ? QStringLiteral("Scanning...")
+                                                             : QStringLiteral("Normalize..."));
+          gauge->SetProgress(percent);
+        },
+        Qt::QueuedConnection);
   };
   normalizer.OnPeakFound = [peak, gain](const NormalizeOutcome& o) {
-    peak->setText(QString::number(o.peak));
-    if (o.needsGain) gain->setText(QString::fromStdString(WaveNormalizer::GainText(o.gain)));
+    QMetaObject::invokeMethod(
+        peak,
+        [peak, gain, o] {
+          peak->setText(QString::number(o.peak));
+          if (o.needsGain) gain->setText(QString::fromStdString(WaveNormalizer::GainText(o.gain)));
+        },
+        Qt::QueuedConnection);
   };
 }
 
@@ -64,66 +72,119 @@ TfNormalize::TfNormalize(QWidget* parent) : QDialog(parent) {
   grid->setVerticalSpacing(8);
 
   grid->addWidget(new QLabel(QStringLiteral("Source :"), this), 0, 0);
-  labSource = new QLabel(this);
-  labSource->setObjectName(QStringLiteral("labSource"));
-  labSource->setMinimumWidth(300);
-  grid->addWidget(labSource, 0, 1, 1, 3);
+  sourceLabel_ = new QLabel(this);
+  sourceLabel_->setObjectName(QStringLiteral("labSource"));
+  sourceLabel_->setMinimumWidth(300);
+  grid->addWidget(sourceLabel_, 0, 1, 1, 3);
   grid->addWidget(new QLabel(QStringLiteral("Destination :"), this), 1, 0);
-  labdest = new QLabel(this);
-  labdest->setObjectName(QStringLiteral("labdest"));
-  grid->addWidget(labdest, 1, 1, 1, 3);
+  destinationLabel_ = new QLabel(this);
+  destinationLabel_->setObjectName(QStringLiteral("labdest"));
+  grid->addWidget(destinationLabel_, 1, 1, 1, 3);
 
-  AddPeakAndGainRow(*grid, 2, Label2, LabGain);
+  AddPeakAndGainRow(*grid, 2, peakLabel_, gainLabel_);
 
-  LabGauge = new QLabel(QStringLiteral("Scanning..."), this);
-  Gauge = new TMMGauge(this);
-  Gauge->setObjectName(QStringLiteral("Gauge"));
-  Gauge->setVisible(false);
-  grid->addWidget(LabGauge, 3, 0);
-  grid->addWidget(Gauge, 3, 1, 1, 3);
+  gaugeCaption_ = new QLabel(QStringLiteral("Scanning..."), this);
+  gauge_ = new TMMGauge(this);
+  gauge_->setObjectName(QStringLiteral("Gauge"));
+  gauge_->setVisible(false);
+  grid->addWidget(gaugeCaption_, 3, 0);
+  grid->addWidget(gauge_, 3, 1, 1, 3);
 
-  btnFile = new QPushButton(QStringLiteral("Load wave file"), this);
-  btnFile->setObjectName(QStringLiteral("btnFile"));
-  Button2 = new QPushButton(QStringLiteral("Done"), this);
-  Button2->setObjectName(QStringLiteral("Button2"));
-  grid->addWidget(btnFile, 4, 0, 1, 2);
-  grid->addWidget(Button2, 4, 2, 1, 2);
-  connect(btnFile, &QPushButton::clicked, this, &TfNormalize::btnFileClick);
-  connect(Button2, &QPushButton::clicked, this, &TfNormalize::Button2Click);
+  auto* fileButton = new QPushButton(QStringLiteral("Load wave file"), this);
+  fileButton->setObjectName(QStringLiteral("btnFile"));
+  auto* doneButton = new QPushButton(QStringLiteral("Done"), this);
+  doneButton->setObjectName(QStringLiteral("Button2"));
+  grid->addWidget(fileButton, 4, 0, 1, 2);
+  grid->addWidget(doneButton, 4, 2, 1, 2);
+  connect(fileButton, &QPushButton::clicked, this, &TfNormalize::btnFileClick);
+  connect(doneButton, &QPushButton::clicked, this, &TfNormalize::Button2Click);
+}
+
+TfNormalize::~TfNormalize() {
+  if (!worker_.joinable()) return;
+  {
+    // A worker waiting for a destination gets none: it writes nothing.
+    std::lock_guard lock(destinationLock_);
+    if (!destination_) destination_ = std::string();
+  }
+  destinationGiven_.notify_all();
+  worker_.join();
 }
 
 void TfNormalize::btnFileClick() {
+  if (Busy()) return;
   const QString folder = ReadPreference(PreferenceRoot::CurrentUser, kPreferenceKey,
                                         QStringLiteral("InitDir"), QString());
   const QString file = PromptOpenWave(this, QStringLiteral("Open Wave File"), folder);
   if (file.isEmpty()) return;
-  labSource->setText(Bare(file));
-  try {
-    Normalise(file);
-  } catch (const std::exception& e) {
-    ShowError(this, QString::fromStdString(e.what()));
-  }
+  sourceLabel_->setText(Bare(file));
+  Normalise(file);
 }
 
 void TfNormalize::Button2Click() { accept(); }
 
-void TfNormalize::Normalise(const QString& fileName) {
-  WaveNormalizer normalizer;
-  ShowNormalizeProgress(normalizer, LabGauge, Gauge, Label2, LabGain);
-  LabGauge->setText(QStringLiteral("Scanning..."));
-  Gauge->setVisible(true);
-  NormalizeOutcome outcome;
+void TfNormalize::done(int result) {
+  if (Busy()) return;
+  QDialog::done(result);
+}
+
+bool TfNormalize::Normalise(const QString& fileName) {
+  if (Busy()) return false;
+  gaugeCaption_->setText(QStringLiteral("Scanning..."));
+  gauge_->SetProgress(0);
+  gauge_->setVisible(true);
   {
-    WaitCursor wait;
-    outcome = normalizer.Normalize(fileName.toStdString(), [this, &fileName]() -> std::string {
-      // The dialog waits for a person: no wait cursor over it.
-      QApplication::restoreOverrideCursor();
-      const QString dest = PromptSaveWave(this, QStringLiteral("Save Normalized File as"),
-                                          QFileInfo(fileName).absolutePath());
-      QApplication::setOverrideCursor(Qt::WaitCursor);
-      if (!dest.isEmpty()) labdest->setText(Bare(dest));
-      return dest.toStdString();
-    });
+    std::lock_guard lock(destinationLock_);
+    destination_.reset();
+  }
+  QApplication::setOverrideCursor(Qt::WaitCursor);
+  worker_ = std::thread([this, fileName] {
+    WaveNormalizer normalizer;
+    ShowNormalizeProgress(normalizer, gaugeCaption_, gauge_, peakLabel_, gainLabel_);
+    NormalizeOutcome outcome;
+    QString error;
+    try {
+      outcome = normalizer.Normalize(fileName.toStdString(), [this, fileName] { return AskDestination(fileName); });
+    } catch (const std::exception& e) {
+      error = QString::fromStdString(PlainMessage(e.what()));
+    }
+    QMetaObject::invokeMethod(
+        this, [this, fileName, outcome, error] { Finished(fileName, outcome, error); },
+        Qt::QueuedConnection);
+  });
+  return true;
+}
+
+std::string TfNormalize::AskDestination(const QString& fileName) {
+  // On the worker, between the passes: the GUI thread asks the person.
+  QMetaObject::invokeMethod(
+      this,
+      [this, fileName] {
+        // The dialog waits for a person: no wait cursor over it.
+        QApplication::restoreOverrideCursor();
+        const QString dest = PromptSaveWave(this, QStringLiteral("Save Normalized File as"),
+                                            QFileInfo(fileName).absolutePath());
+        QApplication::setOverrideCursor(Qt::WaitCursor);
+        if (!dest.isEmpty()) destinationLabel_->setText(Bare(dest));
+        {
+          std::lock_guard lock(destinationLock_);
+          destination_ = dest.toStdString();
+        }
+        destinationGiven_.notify_all();
+      },
+      Qt::QueuedConnection);
+  std::unique_lock lock(destinationLock_);
+  destinationGiven_.wait(lock, [this] { return destination_.has_value(); });
+  return *destination_;
+}
+
+void TfNormalize::Finished(const QString& fileName, const NormalizeOutcome& outcome,
+                           const QString& error) {
+  worker_.join();
+  QApplication::restoreOverrideCursor();
+  if (!error.isEmpty()) {
+    ShowError(this, error);
+    return;
   }
   if (!outcome.pcm) return;  // not PCM: passed over
   if (outcome.needsGain) {

@@ -33,48 +33,48 @@ Tf_result::Tf_result(QWidget* parent) : QDialog(parent) {
   outer->setContentsMargins(6, 6, 6, 6);
   outer->setSpacing(6);
 
-  mem_result = new QPlainTextEdit(this);
-  mem_result->setObjectName(QStringLiteral("mem_result"));
-  mem_result->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
-  mem_result->setLineWrapMode(QPlainTextEdit::NoWrap);
+  memo_ = new QPlainTextEdit(this);
+  memo_->setObjectName(QStringLiteral("mem_result"));
+  memo_->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+  memo_->setLineWrapMode(QPlainTextEdit::NoWrap);
   QFont mono(QStringLiteral("DejaVu Sans Mono"));
   mono.setStyleHint(QFont::Monospace);
   mono.setPointSizeF(9);
-  mem_result->setFont(mono);
-  outer->addWidget(mem_result, 1);
+  memo_->setFont(mono);
+  outer->addWidget(memo_, 1);
 
   auto* bottom = new QHBoxLayout();
   bottom->setSpacing(10);
-  rg_text = new TMMRadioGroup(QStringLiteral("Textfile Options "), this);
-  rg_text->setObjectName(QStringLiteral("rg_text"));
-  rg_text->SetItems(
+  formGroup_ = new TMMRadioGroup(QStringLiteral("Textfile Options "), this);
+  formGroup_->setObjectName(QStringLiteral("rg_text"));
+  formGroup_->SetItems(
       {QStringLiteral("Save with Date and Filename"), QStringLiteral("Save only the result")});
-  rg_text->SetItemIndex(0);
-  bottom->addWidget(rg_text, 1);
+  formGroup_->SetItemIndex(0);
+  bottom->addWidget(formGroup_, 1);
 
   auto* side = new QVBoxLayout();
   side->setSpacing(6);
-  cb_clip = new QCheckBox(QStringLiteral("Copy the result to Clipboard"), this);
-  cb_clip->setObjectName(QStringLiteral("cb_clip"));
-  cb_clip->setChecked(true);
-  side->addWidget(cb_clip);
+  clipboardBox_ = new QCheckBox(QStringLiteral("Copy the result to Clipboard"), this);
+  clipboardBox_->setObjectName(QStringLiteral("cb_clip"));
+  clipboardBox_->setChecked(true);
+  side->addWidget(clipboardBox_);
   auto* buttons = new QHBoxLayout();
-  btn_save = new QPushButton(QStringLiteral("Save to Textfile"), this);
-  btn_save->setObjectName(QStringLiteral("btn_save"));
-  btn_close = new QPushButton(QStringLiteral("Close"), this);
-  btn_close->setObjectName(QStringLiteral("btn_close"));
-  buttons->addWidget(btn_save);
-  buttons->addWidget(btn_close);
+  auto* saveButton = new QPushButton(QStringLiteral("Save to Textfile"), this);
+  saveButton->setObjectName(QStringLiteral("btn_save"));
+  auto* closeButton = new QPushButton(QStringLiteral("Close"), this);
+  closeButton->setObjectName(QStringLiteral("btn_close"));
+  buttons->addWidget(saveButton);
+  buttons->addWidget(closeButton);
   side->addLayout(buttons);
   side->addStretch(1);
   bottom->addLayout(side);
   outer->addLayout(bottom);
 
-  connect(btn_save, &QPushButton::clicked, this, &Tf_result::btn_saveClick);
-  connect(btn_close, &QPushButton::clicked, this, &Tf_result::btn_closeClick);
+  connect(saveButton, &QPushButton::clicked, this, &Tf_result::btn_saveClick);
+  connect(closeButton, &QPushButton::clicked, this, &Tf_result::btn_closeClick);
 
   lastFolder_ = QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation);
-  SaveDialog1 = [this](QWidget* p) { return RunSaveDialog(p); };
+  saveDialog_ = [this](QWidget* p) { return RunSaveDialog(p); };
 }
 
 QString Tf_result::LongTimeText(const QTime& time) {
@@ -89,17 +89,17 @@ QString Tf_result::LongTimeText(const QTime& time) {
 void Tf_result::AddLine(const QString& line) {
   // The memo keeps every line ended by a line break, so that empty lines
   // (an empty result, the separator) are lines of their own.
-  QTextCursor cursor(mem_result->document());
+  QTextCursor cursor(memo_->document());
   cursor.movePosition(QTextCursor::End);
-  const QString text = mem_result->toPlainText();
+  const QString text = memo_->toPlainText();
   if (!text.isEmpty() && !text.endsWith(QLatin1Char('\n'))) cursor.insertText(QStringLiteral("\n"));
   cursor.insertText(line + QLatin1Char('\n'));
-  mem_result->setTextCursor(cursor);
-  mem_result->ensureCursorVisible();
+  memo_->setTextCursor(cursor);
+  memo_->ensureCursorVisible();
 }
 
 void Tf_result::AddResult(const QString& result, const QString& fileName) {
-  if (rg_text->ItemIndex() != 0) {
+  if (formGroup_->ItemIndex() != 0) {
     AddLine(result);
     return;
   }
@@ -110,7 +110,7 @@ void Tf_result::AddResult(const QString& result, const QString& fileName) {
 }
 
 QStringList Tf_result::Lines() const {
-  QString text = mem_result->toPlainText();
+  QString text = memo_->toPlainText();
   if (text.isEmpty()) return {};
   if (text.endsWith(QLatin1Char('\n'))) text.chop(1);
   return text.split(QLatin1Char('\n'));
@@ -151,7 +151,7 @@ QString Tf_result::RunSaveDialog(QWidget* parent) {
 }
 
 void Tf_result::btn_saveClick() {
-  const QString path = SaveDialog1 ? SaveDialog1(this) : QString();
+  const QString path = saveDialog_ ? saveDialog_(this) : QString();
   if (path.isEmpty()) return;
   lastFolder_ = QFileInfo(path).absolutePath();
   QString why;
@@ -162,6 +162,8 @@ void Tf_result::btn_saveClick() {
 }
 
 void Tf_result::btn_closeClick() { close(); }
+
+bool Tf_result::CopiesToClipboard() const { return clipboardBox_->isChecked(); }
 
 void Tf_result::showEvent(QShowEvent* event) {
   if (!event->spontaneous()) FormShow();

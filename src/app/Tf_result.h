@@ -45,18 +45,15 @@ class Tf_result : public QDialog {
   // The prompt for the file name to save to; an empty answer cancels. Tests
   // replace it.
   using FilePrompt = std::function<QString(QWidget* parent)>;
-  void SetSaveDialog(FilePrompt prompt) { SaveDialog1 = std::move(prompt); }
+  void SetSaveDialog(FilePrompt prompt) { saveDialog_ = std::move(prompt); }
+
+  // cb_clip: whether each result goes to the clipboard too.
+  bool CopiesToClipboard() const;
 
   void btn_saveClick();
   void btn_closeClick();
   void FormShow();
   void FormClose();
-
-  QPlainTextEdit* mem_result;
-  TMMRadioGroup* rg_text;
-  QCheckBox* cb_clip;
-  QPushButton* btn_save;
-  QPushButton* btn_close;
 
  protected:
   void showEvent(QShowEvent* event) override;
@@ -65,7 +62,10 @@ class Tf_result : public QDialog {
  private:
   QString RunSaveDialog(QWidget* parent);
 
-  FilePrompt SaveDialog1;
+  QPlainTextEdit* memo_;
+  TMMRadioGroup* formGroup_;
+  QCheckBox* clipboardBox_;
+  FilePrompt saveDialog_;
   QString lastFolder_;
 };
 
