@@ -69,7 +69,7 @@ TfCon::TfCon(QWidget* parent) : QDialog(parent) {
     QMetaObject::invokeMethod(
         this, [this, percent] { ShowConvertProgress(percent); }, Qt::QueuedConnection);
   };
-  ShowNormalizeProgress(converter_.Normalizer, normalizeCaption, normalizeGauge, peak, gain);
+  ShowNormalizeProgress(converter_.Normalizer(), normalizeCaption, normalizeGauge, peak, gain);
 }
 
 TfCon::~TfCon() {

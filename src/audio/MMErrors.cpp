@@ -99,12 +99,13 @@ void SetApplicationErrorHandler(ApplicationErrorHandler handler) {
 }
 
 void HandleApplicationError() {
-  std::string message = "Unknown error";
+  std::string message;
   try {
     throw;
   } catch (const std::exception& e) {
     message = e.what();
   } catch (...) {
+    message = "Unknown error";
   }
   ApplicationErrorHandler handler;
   {

@@ -212,7 +212,7 @@ void TMMTrigger::ReportError(const std::exception_ptr& error) {
   try {
     std::rethrow_exception(error);
   } catch (const EMMTriggerError& e) {
-    if (e.Reported) return;
+    if (e.Reported()) return;
   } catch (...) {
     // Any other error has not been through Error: it is reported below.
   }

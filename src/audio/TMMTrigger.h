@@ -23,9 +23,12 @@ namespace tv {
 class EMMTriggerError : public EMMError {
  public:
   explicit EMMTriggerError(const std::string& message, bool reported = false)
-      : EMMError(message), Reported(reported) {}
+      : EMMError(message), reported_(reported) {}
   // True once OnError has been fired for this error.
-  bool Reported;
+  bool Reported() const { return reported_; }
+
+ private:
+  bool reported_;
 };
 
 class TMMTrigger;

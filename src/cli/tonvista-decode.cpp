@@ -230,7 +230,7 @@ int main(int argc, char** argv) {
     } else {
       try {
         tv::DtmfConverter converter;
-        converter.OutputFolder = options.keep ? std::string() : std::string(gTempDir);
+        converter.SetOutputFolder(options.keep ? std::string() : std::string(gTempDir));
         const std::string converted = converter.ConvertForDtmf(file);
         if (!options.keep) Track(0, converted);
         const std::string normalized = converter.NormalizeFile(converted);

@@ -11,8 +11,8 @@ namespace tv {
 
 std::string DtmfConverter::Target(const std::string& name, const std::string& suffix) const {
   const std::string derived = DerivedFileName(name, suffix);
-  if (OutputFolder.empty()) return derived;
-  return (std::filesystem::path(OutputFolder) / std::filesystem::path(derived).filename()).string();
+  if (outputFolder_.empty()) return derived;
+  return (std::filesystem::path(outputFolder_) / std::filesystem::path(derived).filename()).string();
 }
 
 std::string DtmfConverter::ConvertForDtmf(const std::string& source) {
@@ -34,7 +34,7 @@ std::string DtmfConverter::NormalizeFile(const std::string& name) {
   last_ = NormalizeOutcome{};
   if (name.empty()) return {};
   const std::string target = Target(name, "_norm");
-  last_ = Normalizer.Normalize(name, [&target] { return target; });
+  last_ = normalizer_.Normalize(name, [&target] { return target; });
   if (!last_.pcm) return {};
   return last_.destination.empty() ? name : last_.destination;
 }

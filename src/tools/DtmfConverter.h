@@ -13,11 +13,12 @@ class DtmfConverter {
  public:
   // Conversion progress in percent, as the converter's gauge shows it.
   std::function<void(int percent)> OnConvertProgress;
-  // The normalisation's own progress and peak reports.
-  WaveNormalizer Normalizer;
+  // The normalisation, with its own progress and peak reports.
+  WaveNormalizer& Normalizer() { return normalizer_; }
   // Where the files go; empty means beside the source, as the desktop
   // program keeps them.
-  std::string OutputFolder;
+  const std::string& OutputFolder() const { return outputFolder_; }
+  void SetOutputFolder(std::string folder) { outputFolder_ = std::move(folder); }
 
   // Converts a PCM file and answers the converted file's name; answers ""
   // (and writes nothing) for a file that is not PCM. Errors propagate.
@@ -34,6 +35,8 @@ class DtmfConverter {
 
  private:
   std::string Target(const std::string& name, const std::string& suffix) const;
+  WaveNormalizer normalizer_;
+  std::string outputFolder_;
   NormalizeOutcome last_;
 };
 

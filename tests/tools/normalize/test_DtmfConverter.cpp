@@ -100,7 +100,7 @@ TEST(DtmfConvert, OutputFolderKeepsTheSourceFolderClean) {
   TempDir src, out;
   WriteAll(src.File("k.wav"), PcmWave(8, 1, 11025, Bytes(11025, 100)));
   DtmfConverter c;
-  c.OutputFolder = out.Path().string();
+  c.SetOutputFolder(out.Path().string());
   const std::string converted = c.ConvertForDtmf(src.File("k.wav"));
   EXPECT_EQ(converted, out.File("k_acm.wav"));
   const std::string normalized = c.NormalizeFile(converted);
