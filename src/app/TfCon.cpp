@@ -93,6 +93,8 @@ bool TfCon::Prepare(const QString& source, TPrepared done) {
       name = converter_.NormalizeFile(converter_.ConvertForDtmf(file));
     } catch (const std::exception& e) {
       error = PlainMessage(e.what());
+    } catch (...) {
+      error = "Unknown error";
     }
     QMetaObject::invokeMethod(
         this,

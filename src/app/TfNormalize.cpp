@@ -147,6 +147,8 @@ bool TfNormalize::Normalise(const QString& fileName) {
       outcome = normalizer.Normalize(fileName.toStdString(), [this, fileName] { return AskDestination(fileName); });
     } catch (const std::exception& e) {
       error = QString::fromStdString(PlainMessage(e.what()));
+    } catch (...) {
+      error = QStringLiteral("Unknown error");
     }
     QMetaObject::invokeMethod(
         this, [this, fileName, outcome, error] { Finished(fileName, outcome, error); },

@@ -537,14 +537,16 @@ void TMMTrigger::DriverClose() {
     if (IsStarted() || IsPaused()) DriverStop();
     bool pending = false;
     Change([&](Status& s) {
-      if (s.run == Run::StopPending) {
+      // Still started: the stop waits for the buffer in flight (which may
+      // have just come through, its stop posted but not yet run).
+      if (Started(s.state) || PausedState(s.state)) {
         s.closing = Closing::Pending;
         pending = true;
       } else {
         s.state = State::Closed;
       }
     });
-    // The pending stop closes once the buffer in flight is through.
+    // The pending stop closes once it has run.
     if (pending) return;
     ChainClose();
     EndWorker();
