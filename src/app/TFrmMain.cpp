@@ -408,12 +408,13 @@ void TFrmMain::RunDemo(const QString& file, bool clearFirst) {
   const QString path = QDir(DecodeDemosFolder()).filePath(file);
   // A demonstration drops every failure, as its menu entries always have: a
   // missing demo file simply gives nothing.
+  loadBusy_ = true;
   try {
     wavePlayer_->Wave().SetFileName(path.toStdString());
   } catch (const std::exception&) {
+    EndDemo();
     return;
   }
-  loadBusy_ = true;
   ShowFileInfo();
   fCon_->Prepare(path, [this](const QString& name, const QString& error) {
     if (!error.isEmpty()) {

@@ -141,8 +141,8 @@ class TFrmMain : public QMainWindow {
  signals:
   // A scan has ended: its result is recorded, or what ended it was shown.
   void scanFinished();
-  // A demonstration is through: its scan started and the converter window
-  // closed again.
+  // A demonstration is through: its scan started (unless it dropped a
+  // failure) and the converter window closed again.
   void demoFinished();
 
  protected:

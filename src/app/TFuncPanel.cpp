@@ -30,15 +30,18 @@ TFuncPanel::TFuncPanel(QWidget* parent) : QFrame(parent) {
   player_->move(kPanelArea.topLeft());
   generator_ = new TGeneratorPanel(this);
   generator_->setGeometry(kPanelArea);
-  const int third = (kPanelArea.width() - 2) / 3;
+  // The bandwidths need the widest of the three Analyzer panels.
+  const int scaleWidth = 175;
+  const int gainWidth = 345;
   analyzerScale_ = new TAnalyzerScalePanel(this);
-  analyzerScale_->setGeometry(kPanelArea.x(), kPanelArea.y(), third, kPanelArea.height());
+  analyzerScale_->setGeometry(kPanelArea.x(), kPanelArea.y(), scaleWidth, kPanelArea.height());
   analyzerGain_ = new TAnalyzerGainPanel(this);
-  analyzerGain_->setGeometry(kPanelArea.x() + third + 1, kPanelArea.y(), third,
+  analyzerGain_->setGeometry(kPanelArea.x() + scaleWidth + 1, kPanelArea.y(), gainWidth,
                              kPanelArea.height());
   analyzerFreeze_ = new TAnalyzerFreezePanel(this);
-  analyzerFreeze_->setGeometry(kPanelArea.x() + 2 * (third + 1), kPanelArea.y(),
-                               kPanelArea.width() - 2 * (third + 1), kPanelArea.height());
+  analyzerFreeze_->setGeometry(kPanelArea.x() + scaleWidth + gainWidth + 2, kPanelArea.y(),
+                               kPanelArea.width() - scaleWidth - gainWidth - 2,
+                               kPanelArea.height());
   ShowPlayer();
 
   const QFont big = Bold(font(), 1.25);
