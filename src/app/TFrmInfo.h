@@ -1,4 +1,4 @@
-// The program information window: the start-up screen, and "About" later.
+// The program information window: the start-up screen, and the "About" window.
 #pragma once
 
 #include <QDialog>

@@ -1,6 +1,6 @@
 // The main window's menus, with every entry under the name its handler
 // carries (the handler of "N2" is N2Click). Entries whose handler the
-// program does not have yet are shown disabled.
+// program does not have are shown disabled.
 #pragma once
 
 class QAction;

@@ -40,8 +40,8 @@ TPlayerPanel::TPlayerPanel(QWidget* parent) : QFrame(parent) {
 }
 
 void TPlayerPanel::BuildTransport() {
-  // Play, pause, stop, seek, loop and record need the sound devices; until
-  // the player drives them they are shown but cannot be pressed.
+  // Play, pause, stop, seek, loop and record need the sound devices, which
+  // the program does not have: they are shown but cannot be pressed.
   const auto button = [this](TMMBitmapButton::Glyph glyph, const char* name, const QString& hint,
                              bool pressedState) {
     auto* b = new TMMBitmapButton(glyph, this);
