@@ -18,6 +18,7 @@
 #include <QMenu>
 #include <QSlider>
 #include <QTest>
+#include <QDateTime>
 #include <QTime>
 #include <filesystem>
 
@@ -90,7 +91,7 @@ TEST_F(ScanWindowTest, LoadActionConvertsScansAndRecordsTheResult) {
   Find<QCheckBox>(*w.f_result(), "cb_clip")->setChecked(true);
   QGuiApplication::clipboard()->setText(QStringLiteral("before"));
   Answer(source);
-  const QTime before = QTime::currentTime().addSecs(-1);
+  const QDateTime before = QDateTime::currentDateTime().addSecs(-1);
   EXPECT_TRUE(w.btnLoadClick());
   ASSERT_TRUE(WaitForLines(w, 4));
 
@@ -101,8 +102,11 @@ TEST_F(ScanWindowTest, LoadActionConvertsScansAndRecordsTheResult) {
   ASSERT_EQ(lines.size(), 4);
   // The time of day in the locale's long format, taken as the scan ended.
   bool timeMatches = false;
-  for (QTime t = before; t <= QTime::currentTime().addSecs(1); t = t.addSecs(1)) {
-    if (lines[0] == Tf_result::LongTimeText(QTime(t.hour(), t.minute(), t.second()))) timeMatches = true;
+  // (Counted on the date as well, so that a scan across midnight matches.)
+  const QDateTime after = QDateTime::currentDateTime().addSecs(1);
+  for (QDateTime t = before; t <= after; t = t.addSecs(1)) {
+    const QTime c = t.time();
+    if (lines[0] == Tf_result::LongTimeText(QTime(c.hour(), c.minute(), c.second()))) timeMatches = true;
   }
   EXPECT_TRUE(timeMatches) << lines[0].toStdString();
   EXPECT_EQ(lines[1], QStringLiteral("Filename : ") + scanned);
