@@ -12,6 +12,7 @@
 #include <chrono>
 #include <cmath>
 #include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <functional>
 #include <numbers>
@@ -19,7 +20,7 @@
 #include <string>
 #include <vector>
 
-#include "MMWave.h"
+#include "TMMWave.h"
 
 namespace {
 
@@ -37,9 +38,9 @@ void MakeSource(const std::string& path, int channels, int rate, int seconds) {
       phase += 2 * std::numbers::pi * 697.0 / rate;
       for (int c = 0; c < channels; ++c) block[i + static_cast<size_t>(c)] = v;
     }
-    wave.WriteData(block.data(), static_cast<int32_t>(block.size() * 2));
+    if (wave.WriteData(block.data(), static_cast<int32_t>(block.size() * 2)) <= 0) std::abort();
   }
-  wave.CloseFile();
+  if (!wave.CloseFile()) std::abort();
 }
 
 void SyncFile(const std::string& path) {

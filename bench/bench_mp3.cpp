@@ -6,7 +6,7 @@
 #include <cstdio>
 #include <exception>
 
-#include "AudioConvert.h"
+#include "AudioFileConverter.h"
 #include "MMDispatch.h"
 
 int main(int argc, char** argv) {

@@ -9,7 +9,7 @@
 #include <random>
 #include <vector>
 
-#include "MMPeak.h"
+#include "TMMPeakDetect.h"
 
 namespace {
 

@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "MMWave.h"
+#include "TMMWave.h"
 
 namespace {
 
@@ -36,7 +36,7 @@ std::string Decode(const std::string& file) {
     if (n <= 0) break;
     dtmf_rx(rx, block.data(), n / 2);
   }
-  wave.CloseFile();
+  (void)wave.CloseFile();  // read only
   dtmf_rx_free(rx);
   return keys;
 }

@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "MMWave.h"
+#include "TMMWave.h"
 #include "StrictDtmfDetector.h"
 
 namespace {
@@ -35,7 +35,7 @@ std::vector<tv::StrictDtmfKey> Decode(const std::string& file, const tv::StrictD
     detector.FeedBytes(block.data(), static_cast<size_t>(n));
     remaining -= n;
   }
-  wave.CloseFile();
+  (void)wave.CloseFile();  // read only
   detector.Finish();
   return keys;
 }

@@ -15,8 +15,8 @@
 #include <vector>
 
 #include "MMACMCvt.h"
-#include "MMAudio.h"
-#include "MMWave.h"
+#include "TMMAudioFile.h"
+#include "TMMWave.h"
 
 namespace {
 

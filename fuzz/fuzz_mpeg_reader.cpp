@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "MMAudio.h"
+#include "TMMAudioFile.h"
 #include "MMMPEG.h"
 
 namespace {

@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "MMWave.h"
+#include "TMMWave.h"
 
 namespace {
 
@@ -41,8 +41,9 @@ Bytes MakeWave(const std::filesystem::path& dir, const std::string& name, const 
     }
     Bytes data(static_cast<size_t>(frames) * f->nBlockAlign);
     for (size_t i = 0; i < data.size(); ++i) data[i] = static_cast<uint8_t>((i * 37) ^ (i >> 3));
-    w.WriteData(data.data(), static_cast<int32_t>(data.size()));
-    w.CloseFile();
+    if (w.WriteData(data.data(), static_cast<int32_t>(data.size())) <= 0 || !w.CloseFile()) {
+      throw tv::EMMWaveError("Unable to write " + path.string());
+    }
   }
   Bytes bytes = ReadAll(path);
   std::filesystem::remove(path);

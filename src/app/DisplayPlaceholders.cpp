@@ -32,4 +32,16 @@ void TLevelPlaceholder::paintEvent(QPaintEvent* /*event*/) {
   }
 }
 
+TOscopePlaceholder::TOscopePlaceholder(QWidget* parent) : QWidget(parent) {
+  setAttribute(Qt::WA_OpaquePaintEvent);
+}
+
+void TOscopePlaceholder::paintEvent(QPaintEvent* /*event*/) {
+  QPainter painter(this);
+  painter.fillRect(rect(), Qt::black);
+  painter.setPen(QColor(0, 60, 60));
+  for (int i = 1; i < 10; ++i) painter.drawLine(width() * i / 10, 0, width() * i / 10, height());
+  for (int i = 1; i < 8; ++i) painter.drawLine(0, height() * i / 8, width(), height() * i / 8);
+}
+
 }  // namespace tv

@@ -1,7 +1,8 @@
-// Stand-ins for the display controls that are not part of the program yet:
-// the spectrum (an idle black display) and the level meters (empty wells).
-// They hold the place, the size and the object names that the real displays
-// take over; they show nothing they do not measure.
+// Stand-ins for display controls the program does not have: the spectrum
+// (an idle black display), the level meters (empty wells) and the
+// oscilloscope (an empty screen with its grid). They hold the place, the
+// size and the object name of their display, and show nothing they do not
+// measure.
 #pragma once
 
 #include <QWidget>
@@ -30,6 +31,16 @@ class TLevelPlaceholder : public QWidget {
 
  private:
   Qt::Orientation orientation_;
+};
+
+class TOscopePlaceholder : public QWidget {
+  Q_OBJECT
+
+ public:
+  explicit TOscopePlaceholder(QWidget* parent = nullptr);
+
+ protected:
+  void paintEvent(QPaintEvent* event) override;
 };
 
 }  // namespace tv

@@ -19,6 +19,15 @@ QtDispatcher::~QtDispatcher() {
 void QtDispatcher::Post(std::function<void()> call) {
   // Queued events of one sender thread are delivered in the order posted.
   QMetaObject::invokeMethod(this, std::move(call), Qt::QueuedConnection);
+  Wake();
+}
+
+void QtDispatcher::Wake() {
+  {
+    std::lock_guard lock(wakeLock_);
+    posted_ = true;
+  }
+  wakeSignal_.notify_all();
 }
 
 void QtDispatcher::Invoke(const std::function<void()>& call) {
@@ -28,6 +37,9 @@ void QtDispatcher::Invoke(const std::function<void()>& call) {
   }
   bool ran = false;
   std::exception_ptr error;
+  // Woken before the call is queued (the queueing blocks): a RunUntil that
+  // looks too early finds it on its next round, a few milliseconds later.
+  Wake();
   QMetaObject::invokeMethod(
       this,
       [&] {
@@ -48,7 +60,21 @@ void QtDispatcher::Invoke(const std::function<void()>& call) {
 bool QtDispatcher::IsMainThread() const { return QThread::currentThread() == thread(); }
 
 void QtDispatcher::ProcessMessages() {
-  if (IsMainThread()) QCoreApplication::processEvents();
+  if (IsMainThread()) QCoreApplication::sendPostedEvents(this, QEvent::MetaCall);
+}
+
+bool QtDispatcher::RunUntil(const std::function<bool()>& done, std::chrono::milliseconds timeout) {
+  const auto deadline = std::chrono::steady_clock::now() + timeout;
+  for (;;) {
+    ProcessMessages();
+    if (done()) return true;
+    const auto now = std::chrono::steady_clock::now();
+    if (now >= deadline) return done();
+    std::unique_lock lock(wakeLock_);
+    wakeSignal_.wait_until(lock, std::min(deadline, now + std::chrono::milliseconds(5)),
+                           [this] { return posted_; });
+    posted_ = false;
+  }
 }
 
 }  // namespace tv

@@ -3,6 +3,8 @@
 #pragma once
 
 #include <QObject>
+#include <condition_variable>
+#include <mutex>
 
 #include "MMDispatch.h"
 
@@ -21,7 +23,15 @@ class QtDispatcher final : public QObject, public Dispatcher {
   void Post(std::function<void()> call) override;
   void Invoke(const std::function<void()>& call) override;
   bool IsMainThread() const override;
+  // Both deliver the calls posted to this dispatcher and nothing else.
   void ProcessMessages() override;
+  bool RunUntil(const std::function<bool()>& done, std::chrono::milliseconds timeout) override;
+  void Wake() override;
+
+ private:
+  std::mutex wakeLock_;
+  std::condition_variable wakeSignal_;
+  bool posted_ = false;
 };
 
 // Installs a QtDispatcher for the lifetime of this object.

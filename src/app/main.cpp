@@ -15,14 +15,20 @@
 #include <QTimer>
 #include <QWindow>
 #include <cstdio>
+#include <functional>
+#include <memory>
+#include <utility>
+#include <vector>
 
 #include "Appearance.h"
 #include "DataFolder.h"
 #include "QtDispatcher.h"
-#include "uDtmf.h"
-#include "uInfo.h"
-#include "uMain.h"
-#include "u_results.h"
+#include "TonvistaVersion.h"
+#include "TfDtmf.h"
+#include "TFrmInfo.h"
+#include "TFrmMain.h"
+#include "TMainMenu.h"
+#include "Tf_result.h"
 
 namespace {
 
@@ -39,26 +45,56 @@ QPixmap Picture(QWidget& window) {
   return picture;
 }
 
-bool SaveWindows(tv::TFrmMain& main, const QString& file, const QString& folder) {
-  if (!file.isEmpty() && !Picture(main).save(file, "PNG")) return false;
-  if (folder.isEmpty()) return true;
-  const auto save = [&folder](QWidget& w, const char* name) {
-    w.show();
-    w.raise();
-    // Wait until the window system has drawn the window.
-    for (int i = 0; i < 30; ++i) QApplication::processEvents(QEventLoop::AllEvents, 20);
-    const bool ok = Picture(w).save(
-        folder + QStringLiteral("/tonvista-%1.png").arg(QLatin1String(name)), "PNG");
-    w.hide();
-    return ok;
-  };
-  bool ok = Picture(main).save(folder + QStringLiteral("/tonvista-main.png"), "PNG");
-  tv::TFrmInfo info;
-  ok = save(info, "info") && ok;
-  ok = save(*main.fDtmf(), "frequencies") && ok;
-  ok = save(*main.f_result(), "results") && ok;
-  return ok;
-}
+// Saves pictures of the main window and, with a folder, of every other
+// window, one after the other: each window is shown, given time to be drawn,
+// saved and hidden again. `done` runs with the outcome.
+class TScreenshots : public QObject {
+ public:
+  TScreenshots(tv::TFrmMain& main, QString file, QString folder, std::function<void(bool)> done)
+      : QObject(&main), main_(main), file_(std::move(file)), folder_(std::move(folder)),
+        done_(std::move(done)) {}
+
+  void Run() {
+    if (!file_.isEmpty()) ok_ = Picture(main_).save(file_, "PNG") && ok_;
+    if (folder_.isEmpty()) {
+      done_(ok_);
+      return;
+    }
+    ok_ = Picture(main_).save(folder_ + QStringLiteral("/tonvista-main.png"), "PNG") && ok_;
+    info_ = new tv::TFrmInfo(&main_);
+    windows_ = {{info_, "info"}, {main_.fDtmf(), "frequencies"}, {main_.f_result(), "results"}};
+    Next();
+  }
+
+ private:
+  void Next() {
+    if (windows_.empty()) {
+      done_(ok_);
+      return;
+    }
+    QWidget* w = windows_.front().first;
+    w->show();
+    w->raise();
+    // Time for the window system to map and draw the window.
+    QTimer::singleShot(600, this, [this] {
+      const auto [shown, name] = windows_.front();
+      windows_.erase(windows_.begin());
+      ok_ = Picture(*shown).save(
+                folder_ + QStringLiteral("/tonvista-%1.png").arg(QLatin1String(name)), "PNG") &&
+            ok_;
+      shown->hide();
+      Next();
+    });
+  }
+
+  tv::TFrmMain& main_;
+  QString file_;
+  QString folder_;
+  std::function<void(bool)> done_;
+  tv::TFrmInfo* info_ = nullptr;
+  std::vector<std::pair<QWidget*, const char*>> windows_;
+  bool ok_ = true;
+};
 
 }  // namespace
 
@@ -66,7 +102,7 @@ int main(int argc, char** argv) {
   QApplication app(argc, argv);
   QApplication::setOrganizationName(QStringLiteral("Quellfon"));
   QApplication::setApplicationName(QStringLiteral("Tonvista"));
-  QApplication::setApplicationVersion(QStringLiteral("3.2"));
+  QApplication::setApplicationVersion(QStringLiteral(TONVISTA_VERSION));
 
   QCommandLineParser options;
   options.setApplicationDescription(
@@ -102,39 +138,68 @@ int main(int argc, char** argv) {
   tv::ApplyAppearance(app);
   tv::ScopedQtDispatcher dispatcher;
 
-  // The start-up screen, drawn before anything else is built.
+  // The start-up screen comes first; the main window is built once it is on
+  // the screen (or after a second, should the window system never say so).
   tv::TFrmInfo info;
-  info.ShowNow();
-
-  QApplication::setApplicationDisplayName(QStringLiteral("Tonvista"));
-  tv::SeedDecodeDemos();
-
-  tv::TFrmMain main(&info);
-  main.show();
-
+  std::unique_ptr<tv::TFrmMain> window;
   const bool pictures = options.isSet(screenshot) || options.isSet(screenshotDir);
-  if (pictures || demoNumber > 0) {
-    const QString file = options.value(screenshot);
-    const QString folder = options.value(screenshotDir);
-    const bool quitAfter = pictures || options.isSet(quit);
-    // Give the window system time to map and draw the window.
-    QTimer::singleShot(700, &main, [&main, file, folder, demoNumber, pictures, quitAfter] {
-      if (demoNumber > 0) {
-        QAction* entries[] = {main.Verygoodfile1, main.Fastfile50ms1, main.Badfile1,
-                              main.Verybadfile1};
-        entries[demoNumber - 1]->trigger();
-        // Let the results window and the label settle before the picture.
-        for (int i = 0; i < 10; ++i) QApplication::processEvents(QEventLoop::AllEvents, 20);
-        std::printf("%s\n", main.DtmfText().toUtf8().constData());
-        std::fflush(stdout);
-      }
-      if (pictures && !SaveWindows(main, file, folder)) {
+  const bool quitAfter = pictures || options.isSet(quit);
+  const QString file = options.value(screenshot);
+  const QString folder = options.value(screenshotDir);
+
+  const auto finish = [&](tv::TFrmMain& main) {
+    if (!pictures) {
+      if (quitAfter) main.close();
+      return;
+    }
+    auto* shots = new TScreenshots(main, file, folder, [&main](bool ok) {
+      if (!ok) {
         std::fprintf(stderr, "tonvista: cannot write the screenshots\n");
         QApplication::exit(1);
         return;
       }
-      if (quitAfter) main.close();
+      main.close();
     });
-  }
-  return QApplication::exec();
+    shots->Run();
+  };
+  const auto start = [&] {
+    if (window) return;
+    QApplication::setApplicationDisplayName(QStringLiteral("Tonvista"));
+    tv::SeedDecodeDemos();
+    window = std::make_unique<tv::TFrmMain>(&info);
+    window->show();
+    if (!pictures && demoNumber == 0) return;
+    tv::TFrmMain& main = *window;
+    // Give the window system time to map and draw the window.
+    QTimer::singleShot(700, &main, [&main, &finish, demoNumber] {
+      if (demoNumber == 0) {
+        finish(main);
+        return;
+      }
+      // The demonstration's result, once recorded, is printed.
+      QObject::connect(&main, &tv::TFrmMain::demoFinished, &main, [&main, &finish] {
+        if (main.Busy()) {
+          QObject::connect(&main, &tv::TFrmMain::scanFinished, &main,
+                           [&main, &finish] {
+                             std::printf("%s\n", main.DtmfText().toUtf8().constData());
+                             std::fflush(stdout);
+                             finish(main);
+                           },
+                           Qt::SingleShotConnection);
+          return;
+        }
+        std::printf("%s\n", main.DtmfText().toUtf8().constData());
+        std::fflush(stdout);
+        finish(main);
+      }, Qt::SingleShotConnection);
+      const char* entries[] = {"Verygoodfile1", "Fastfile50ms1", "Badfile1", "Verybadfile1"};
+      main.Menus().Action(entries[demoNumber - 1])->trigger();
+    });
+  };
+  QObject::connect(&info, &tv::TFrmInfo::painted, &app, start, Qt::QueuedConnection);
+  QTimer::singleShot(1000, &app, start);
+  info.ShowNow();
+  const int status = QApplication::exec();
+  window.reset();
+  return status;
 }

@@ -111,22 +111,32 @@ int LoopDispatcher::ProcessPending() {
 bool LoopDispatcher::RunUntil(const std::function<bool()>& done,
                               std::chrono::milliseconds timeout) {
   const auto deadline = std::chrono::steady_clock::now() + timeout;
+  const bool main = IsMainThread();
   for (;;) {
-    ProcessPending();
+    if (main) ProcessPending();
     if (done()) return true;
     std::unique_lock lock(lock_);
-    if (queue_.empty()) {
+    if (queue_.empty() || !main) {
       // Wake at least every few milliseconds: `done` may watch state that
       // changes without a posted call.
       const auto next = std::min(deadline, std::chrono::steady_clock::now() +
                                                std::chrono::milliseconds(5));
-      wake_.wait_until(lock, next, [this] { return !queue_.empty(); });
+      wake_.wait_until(lock, next, [this, main] { return woken_ || (main && !queue_.empty()); });
     }
-    if (std::chrono::steady_clock::now() >= deadline && queue_.empty()) {
+    woken_ = false;
+    if (std::chrono::steady_clock::now() >= deadline && (queue_.empty() || !main)) {
       lock.unlock();
       return done();
     }
   }
+}
+
+void LoopDispatcher::Wake() {
+  {
+    std::lock_guard lock(lock_);
+    woken_ = true;
+  }
+  wake_.notify_all();
 }
 
 void LoopDispatcher::Run() {

@@ -22,9 +22,18 @@ class Dispatcher {
   // rethrown in the caller. Called on the main thread, it runs at once.
   virtual void Invoke(const std::function<void()>& call) = 0;
   virtual bool IsMainThread() const = 0;
-  // Lets the main thread handle what is pending (events, posted calls)
-  // during long work done on it; does nothing on other threads.
+  // Runs the calls posted so far; does nothing on other threads.
   virtual void ProcessMessages() = 0;
+  // Runs posted calls as they arrive until `done` answers true or the
+  // time-out passes, and answers `done`'s last value. `done` is asked after
+  // each call and at least every few milliseconds, so it may watch state
+  // that changes without a posted call. Only the calls posted here run:
+  // nothing else of the main thread's loop (in the desktop program no user
+  // input, no timers). Off the main thread it runs nothing and only waits.
+  virtual bool RunUntil(const std::function<bool()>& done, std::chrono::milliseconds timeout) = 0;
+  // Makes a RunUntil under way ask its condition again at once: for state
+  // that changes without a posted call. Any thread.
+  virtual void Wake() = 0;
 };
 
 // The dispatcher in force. Until one is installed, a process-wide
@@ -44,14 +53,13 @@ class LoopDispatcher final : public Dispatcher {
   void Invoke(const std::function<void()>& call) override;
   bool IsMainThread() const override;
   void ProcessMessages() override;
+  bool RunUntil(const std::function<bool()>& done, std::chrono::milliseconds timeout) override;
+  void Wake() override;
 
   // Makes the calling thread the main thread.
   void BindToCurrentThread();
   // Runs every call queued so far; answers how many ran.
   int ProcessPending();
-  // Runs calls as they arrive until `done` answers true or the time-out
-  // passes; answers `done`'s last value.
-  bool RunUntil(const std::function<bool()>& done, std::chrono::milliseconds timeout);
   // Runs calls until Quit.
   void Run();
   void Quit();
@@ -64,6 +72,7 @@ class LoopDispatcher final : public Dispatcher {
   std::deque<std::function<void()>> queue_;
   std::thread::id owner_;
   bool quit_ = false;
+  bool woken_ = false;
 };
 
 }  // namespace tv

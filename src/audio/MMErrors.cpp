@@ -34,6 +34,7 @@ constexpr Entry kMessages[] = {
     {SCorruptAudioData, "The compressed audio data is corrupt"},
     {SWouldOverwriteSource, "The target file is the source file; choose another name"},
     {SNotValidInputFile, "This is not a valid input file!"},
+    {SErrorWritingWaveFile, "Error writing wave file"},
     {SPropertyWhileOpen, "Change to property while device was open"},
     {SInvalidDeviceId, "Invalid DeviceID"},
     {SInvalidWaveFormatGen, "Invalid WaveFormat"},
@@ -63,6 +64,36 @@ std::string LoadResString(int id) {
   return LoadResString(SUnknownError);
 }
 
+std::string PlainMessage(const std::string& message) {
+  std::string out;
+  out.reserve(message.size());
+  for (size_t i = 0; i < message.size(); ++i) {
+    const char c = message[i];
+    if (c == '\r' || c == '\n') {
+      // "\n\r", "\r\n" and a lone "\r" are each one break.
+      const char next = i + 1 < message.size() ? message[i + 1] : '\0';
+      if ((next == '\r' || next == '\n') && next != c) ++i;
+      out += '\n';
+    } else {
+      out += c;
+    }
+  }
+  return out;
+}
+
+std::string OneLineMessage(const std::string& message) {
+  std::string out;
+  for (const char c : PlainMessage(message)) {
+    if (c != '\n') {
+      out += c;
+    } else if (!out.empty() && out.back() != ' ') {
+      out += ' ';
+    }
+  }
+  while (!out.empty() && out.back() == ' ') out.pop_back();
+  return out;
+}
+
 namespace {
 
 std::mutex gHandlerLock;
@@ -76,12 +107,13 @@ void SetApplicationErrorHandler(ApplicationErrorHandler handler) {
 }
 
 void HandleApplicationError() {
-  std::string message = "Unknown error";
+  std::string message;
   try {
     throw;
   } catch (const std::exception& e) {
     message = e.what();
   } catch (...) {
+    message = "Unknown error";
   }
   ApplicationErrorHandler handler;
   {

@@ -30,6 +30,7 @@ enum MessageId : int {
   SCorruptAudioData = 28017,
   SWouldOverwriteSource = 28018,
   SNotValidInputFile = 28019,
+  SErrorWritingWaveFile = 28020,
   SPropertyWhileOpen = 28060,
   SInvalidDeviceId = 28061,
   SInvalidWaveFormatGen = 28062,
@@ -55,6 +56,12 @@ std::string LoadResString(int id);
 
 // Line feed then carriage return: joins an operation prefix and its cause.
 inline constexpr const char* kLFCR = "\n\r";
+
+// A message as a person reads it: every line break a plain line feed, so
+// that no carriage return of the table's joins shows.
+std::string PlainMessage(const std::string& message);
+// The same on one line, its lines joined by a space.
+std::string OneLineMessage(const std::string& message);
 
 class EMMError : public std::runtime_error {
  public:

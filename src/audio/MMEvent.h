@@ -11,8 +11,7 @@
 
 namespace tv {
 
-class TMMEventGroup {
- public:
+struct TMMEventGroup {
   std::mutex lock;
   std::condition_variable changed;
 };

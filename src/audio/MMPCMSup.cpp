@@ -7,6 +7,7 @@
 #include <mutex>
 #include <new>
 
+#include "MMByteOrder.h"
 #include "MMUtils.h"
 
 namespace tv {
@@ -154,13 +155,6 @@ void RefreshSeparators() {
 
 std::atomic<bool> gClip{false};
 
-inline int16_t Load16(const uint8_t* p) {
-  int16_t v;
-  std::memcpy(&v, p, 2);
-  return v;
-}
-
-inline void Store16(uint8_t* p, int16_t v) { std::memcpy(p, &v, 2); }
 
 }  // namespace
 
@@ -292,7 +286,7 @@ int32_t ConvertSampleWidth(int targetBits, void* dest, int sourceBits, int32_t s
   if (sourceBits == 16 && targetBits == 8) {
     const int32_t n = sourceBytes / 2;
     for (int32_t i = 0; i < n; ++i) {
-      const int32_t d = Load16(in + 2 * i);
+      const int32_t d = LoadLE16s(in + 2 * i);
       const int32_t q = d < 0 ? (d + 255) >> 8 : d >> 8;
       out[i] = static_cast<uint8_t>(q + 128);
     }
@@ -301,7 +295,7 @@ int32_t ConvertSampleWidth(int targetBits, void* dest, int sourceBits, int32_t s
   if (sourceBits == 8 && targetBits == 16) {
     // Backwards, so that converting in place within one block is safe.
     for (int32_t i = sourceBytes - 1; i >= 0; --i) {
-      Store16(out + 2 * i, static_cast<int16_t>(in[i] * 256 - 32768));
+      StoreLE16(out + 2 * i, static_cast<uint16_t>(in[i] * 256 - 32768));
     }
     return sourceBytes * 2;
   }
@@ -332,7 +326,7 @@ void FindPeakSamples(const void* data, int32_t byteCount, const WAVEFORMATEX* f,
         s = fp[c];
         mag = s >= 128 ? s - 128 : 128 - s;
       } else {
-        s = Load16(fp + 2 * c);
+        s = LoadLE16s(fp + 2 * c);
         mag = s < 0 ? -s : s;
       }
       if (mag > best[c]) {
@@ -357,7 +351,7 @@ int32_t FindTriggerPoint(const WAVEFORMATEX* f, const void* data, int32_t byteCo
   const bool rising = mode == 1;
   const auto* p = static_cast<const uint8_t*>(data);
   auto sample = [&](int32_t offset) -> int32_t {
-    return eightBit ? int32_t{p[offset]} : int32_t{Load16(p + offset)};
+    return eightBit ? int32_t{p[offset]} : int32_t{LoadLE16s(p + offset)};
   };
   auto crosses = [&](int32_t a, int32_t b) {
     return rising ? (a < threshold && b >= threshold) : (a > threshold && b <= threshold);

@@ -9,9 +9,9 @@
 #include <span>
 #include <string>
 
-#include "MMAudio.h"
+#include "TMMAudioFile.h"
 #include "MMErrors.h"
-#include "MMWaveFile.h"
+#include "TMMWaveFile.h"
 
 namespace tv {
 

@@ -8,21 +8,50 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <limits>
+#include <mutex>
 #include <new>
+
+#include "MMByteOrder.h"
 
 namespace tv {
 
 namespace {
 
-uint32_t Load32(const uint8_t* p) {
-  return uint32_t{p[0]} | (uint32_t{p[1]} << 8) | (uint32_t{p[2]} << 16) | (uint32_t{p[3]} << 24);
-}
-
-void Store32(uint8_t* p, uint32_t v) {
-  for (int i = 0; i < 4; ++i) p[i] = static_cast<uint8_t>(v >> (8 * i));
-}
+std::mutex gDiskFreeLock;
+TMMDiskFreeFunc gDiskFree;
 
 }  // namespace
+
+std::string ExpandFileName(const std::string& name) {
+  if (name.empty()) return {};
+  std::error_code ec;
+  std::filesystem::path full = std::filesystem::absolute(name, ec);
+  if (ec) return name;
+  return full.lexically_normal().string();
+}
+
+std::filesystem::path FolderOfFile(const std::string& name) {
+  std::filesystem::path dir = std::filesystem::path(name).parent_path();
+  return dir.empty() ? std::filesystem::path(".") : dir;
+}
+
+void SetDiskFreeFunction(TMMDiskFreeFunc func) {
+  std::lock_guard lock(gDiskFreeLock);
+  gDiskFree = std::move(func);
+}
+
+int64_t DiskFree(const std::filesystem::path& path) {
+  {
+    std::lock_guard lock(gDiskFreeLock);
+    if (gDiskFree) return gDiskFree(path);
+  }
+  std::error_code ec;
+  const std::filesystem::space_info s = std::filesystem::space(path, ec);
+  // A file system that cannot tell is not taken for a full one.
+  if (ec) return std::numeric_limits<int64_t>::max();
+  return static_cast<int64_t>(std::min<uintmax_t>(s.available, std::numeric_limits<int64_t>::max()));
+}
 
 std::string FourCCText(uint32_t id) {
   std::string s(4, ' ');
@@ -30,10 +59,15 @@ std::string FourCCText(uint32_t id) {
   return s;
 }
 
-TMMWaveIO::~TMMWaveIO() { Close(); }
+TMMWaveIO::~TMMWaveIO() {
+  // Whoever needs to know that the last bytes reached the disk closes the
+  // file first and checks; here there is nobody left to tell.
+  (void)Close();
+}
 
 bool TMMWaveIO::Open(const std::string& name, TOpenMode mode) {
-  Close();
+  // A file still open here was given up by its user; only the new one counts.
+  (void)Close();
   int flags = O_CLOEXEC;
   switch (mode) {
     case omRead: flags |= O_RDONLY; break;
@@ -239,15 +273,15 @@ int TMMWaveIO::Descend(TMMChunkInfo& ck, const TMMChunkInfo* parent, uint32_t fl
     if (at + 8 > limit) return ioChunkNotFound;
     uint8_t head[12];
     if (Read(head, 8) != 8) return ioChunkNotFound;
-    ck.ckid = Load32(head);
-    ck.cksize = Load32(head + 4);
+    ck.ckid = LoadLE32(head);
+    ck.cksize = LoadLE32(head + 4);
     ck.dwDataOffset = at + 8;
     ck.dwFlags = 0;
     ck.fccType = 0;
     const bool form = ck.ckid == kFourCCRiff || ck.ckid == kFourCCList;
     if (form) {
       if (Read(head + 8, 4) != 4) return ioChunkNotFound;
-      ck.fccType = Load32(head + 8);
+      ck.fccType = LoadLE32(head + 8);
     }
     bool match = true;
     if ((flags & kFindRiff) != 0) match = ck.ckid == kFourCCRiff && ck.fccType == wantedType;
@@ -256,8 +290,7 @@ int TMMWaveIO::Descend(TMMChunkInfo& ck, const TMMChunkInfo* parent, uint32_t fl
     if (match) return ioOk;
     // Skip this chunk and look at the next one.
     const int64_t next = ck.dwDataOffset + int64_t{ck.cksize} + (ck.cksize & 1);
-    if (next > limit) return ioChunkNotFound;
-    Seek(next, SEEK_SET);
+    if (next > limit || Seek(next, SEEK_SET) < 0) return ioChunkNotFound;
   }
 }
 
@@ -273,15 +306,14 @@ int TMMWaveIO::Ascend(TMMChunkInfo& ck) {
     }
     const int64_t end = Tell();
     uint8_t field[4];
-    Store32(field, ck.cksize);
+    StoreLE32(field, ck.cksize);
     if (Seek(ck.dwDataOffset - 4, SEEK_SET) < 0 || Write(field, 4) != 4) return ioCannotWrite;
-    Seek(end, SEEK_SET);
+    if (Seek(end, SEEK_SET) < 0) return ioCannotSeek;
     ck.dwFlags &= ~kChunkDirty;
     return ioOk;
   }
   const int64_t next = ck.dwDataOffset + int64_t{ck.cksize} + (ck.cksize & 1);
-  if (next > Size()) return ioCannotSeek;
-  Seek(next, SEEK_SET);
+  if (next > Size() || Seek(next, SEEK_SET) < 0) return ioCannotSeek;
   return ioOk;
 }
 
@@ -291,9 +323,9 @@ int TMMWaveIO::CreateChunk(TMMChunkInfo& ck, uint32_t flags) {
   if ((flags & kCreateRiff) != 0) ck.ckid = kFourCCRiff;
   if ((flags & kCreateList) != 0) ck.ckid = kFourCCList;
   uint8_t head[12];
-  Store32(head, ck.ckid);
-  Store32(head + 4, ck.cksize);
-  Store32(head + 8, ck.fccType);
+  StoreLE32(head, ck.ckid);
+  StoreLE32(head + 4, ck.cksize);
+  StoreLE32(head + 8, ck.fccType);
   const int64_t at = Tell();
   const int64_t n = form ? 12 : 8;
   if (Write(head, n) != n) return ioCannotWrite;

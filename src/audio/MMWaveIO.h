@@ -5,6 +5,8 @@
 #pragma once
 
 #include <cstdint>
+#include <filesystem>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -48,6 +50,18 @@ enum TMMIOResult : int {
   ioCannotWrite = 4,
 };
 
+// The full, lexically normal form of a file name (the name itself when the
+// current folder cannot be found).
+std::string ExpandFileName(const std::string& name);
+// The folder of a file name; "." for a bare name.
+std::filesystem::path FolderOfFile(const std::string& name);
+
+// Free bytes on the disk holding `path`. Replaceable so that tests can play
+// a full disk; nullptr restores the file system's answer.
+using TMMDiskFreeFunc = std::function<int64_t(const std::filesystem::path& path)>;
+void SetDiskFreeFunction(TMMDiskFreeFunc func);
+int64_t DiskFree(const std::filesystem::path& path);
+
 class TMMWaveIO {
  public:
   enum TOpenMode { omRead, omReadWrite, omCreate };
@@ -60,28 +74,28 @@ class TMMWaveIO {
   TMMWaveIO& operator=(const TMMWaveIO&) = delete;
 
   // omCreate makes a new file and fails if one of that name exists.
-  bool Open(const std::string& name, TOpenMode mode);
+  [[nodiscard]] bool Open(const std::string& name, TOpenMode mode);
   // Flushes and closes; false when buffered data could not be written.
-  bool Close();
+  [[nodiscard]] bool Close();
   bool IsOpen() const { return fd_ >= 0; }
   bool Writable() const { return writable_; }
 
   // Replaces the buffer (after flushing it); false when memory runs out.
-  bool SetBuffer(int32_t size);
+  [[nodiscard]] bool SetBuffer(int32_t size);
   int32_t BufferSize() const { return static_cast<int32_t>(buffer_.size()); }
 
   // Bytes read (0 at the end of the file), or -1 on a read error.
-  int64_t Read(void* dest, int64_t count);
+  [[nodiscard]] int64_t Read(void* dest, int64_t count);
   // Bytes taken. Buffered bytes reach the disk later; a failure then is kept
   // in WriteFailedAt().
-  int64_t Write(const void* source, int64_t count);
+  [[nodiscard]] int64_t Write(const void* source, int64_t count);
   // New position, or -1 for a position before the start of the file.
-  int64_t Seek(int64_t offset, int origin);
+  [[nodiscard]] int64_t Seek(int64_t offset, int origin);
   int64_t Tell() const { return pos_; }
-  bool Flush();
+  [[nodiscard]] bool Flush();
   // Size of the file including bytes still in the buffer.
   int64_t Size() const;
-  bool Truncate(int64_t size);
+  [[nodiscard]] bool Truncate(int64_t size);
   // Offset of the first byte that could not be written; -1 while every
   // write has reached the disk.
   int64_t WriteFailedAt() const { return writeFailedAt_; }
@@ -91,12 +105,12 @@ class TMMWaveIO {
   // the one of that form type, for kFindChunk the one with ck.ckid, skipping
   // others). With a parent the search stays inside it. Leaves the position
   // at the chunk's data (past the form type for RIFF and LIST).
-  int Descend(TMMChunkInfo& ck, const TMMChunkInfo* parent, uint32_t flags);
+  [[nodiscard]] int Descend(TMMChunkInfo& ck, const TMMChunkInfo* parent, uint32_t flags);
   // Moves past the chunk; a dirty chunk gets its size from the current
   // position, and its pad byte.
-  int Ascend(TMMChunkInfo& ck);
+  [[nodiscard]] int Ascend(TMMChunkInfo& ck);
   // Writes a header at the current position and marks the chunk dirty.
-  int CreateChunk(TMMChunkInfo& ck, uint32_t flags);
+  [[nodiscard]] int CreateChunk(TMMChunkInfo& ck, uint32_t flags);
 
  private:
   bool FlushBuffer();

@@ -10,7 +10,7 @@
 #include <thread>
 #include <vector>
 
-#include "MMWave.h"
+#include "TMMWave.h"
 #include "TMMDeviceStream.h"
 
 namespace tv {

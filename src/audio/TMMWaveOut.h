@@ -18,7 +18,7 @@
 #include <string>
 #include <vector>
 
-#include "MMAlloc.h"
+#include "TMMAllocator.h"
 #include "MMDSPObj.h"
 #include "MMErrors.h"
 #include "MMEvent.h"

@@ -15,17 +15,16 @@
 #include <string>
 #include <vector>
 
-#include "DtmfConvert.h"
-#include "DtmfScan.h"
+#include "DtmfConverter.h"
+#include "DtmfScanner.h"
 #include "MMDispatch.h"
 #include "MMErrors.h"
-#include "MMWave.h"
+#include "TMMWave.h"
+#include "TonvistaVersion.h"
 
 namespace fs = std::filesystem;
 
 namespace {
-
-constexpr const char* kVersion = "3.2.0";
 
 void Usage(FILE* out) {
   std::fprintf(out,
@@ -157,7 +156,7 @@ int ParseArguments(int argc, char** argv, Options& o) {
       Usage(stdout);
       return 0;
     } else if (a == "--version") {
-      std::printf("tonvista-decode %s\n", kVersion);
+      std::printf("tonvista-decode %s\n", TONVISTA_VERSION);
       return 0;
     } else if (a == "--json") {
       o.json = true;
@@ -204,7 +203,7 @@ int main(int argc, char** argv) {
   tv::LoopDispatcher loop;
   tv::SetMainDispatcher(&loop);
   tv::SetApplicationErrorHandler([](const std::string& message) {
-    std::fprintf(stderr, "tonvista-decode: %s\n", message.c_str());
+    std::fprintf(stderr, "tonvista-decode: %s\n", tv::OneLineMessage(message).c_str());
   });
 
   if (!options.keep) {
@@ -221,8 +220,8 @@ int main(int argc, char** argv) {
 
   int status = 0;
   tv::DtmfScanner scanner;
-  scanner.Threshold = options.threshold;
-  scanner.Paced = false;
+  scanner.SetThreshold(options.threshold);
+  scanner.SetPaced(false);
   for (const std::string& file : options.files) {
     std::string problem;
     tv::ScanResult result;
@@ -231,17 +230,14 @@ int main(int argc, char** argv) {
     } else {
       try {
         tv::DtmfConverter converter;
-        converter.OutputFolder = options.keep ? std::string() : std::string(gTempDir);
+        converter.SetOutputFolder(options.keep ? std::string() : std::string(gTempDir));
         const std::string converted = converter.ConvertForDtmf(file);
         if (!options.keep) Track(0, converted);
         const std::string normalized = converter.NormalizeFile(converted);
         if (!options.keep && normalized != converted) Track(1, normalized);
         result = scanner.Scan(normalized);
       } catch (const std::exception& e) {
-        problem = e.what();
-        for (char& c : problem) {
-          if (c == '\n' || c == '\r') c = ' ';
-        }
+        problem = tv::OneLineMessage(e.what());
       }
       Forget(0);
       Forget(1);

@@ -2,11 +2,11 @@
 
 #include <filesystem>
 
-#include "AudioConvert.h"
+#include "AudioFileConverter.h"
 #include "MMACMCvt.h"
-#include "MMAudio.h"
+#include "TMMAudioFile.h"
 #include "MMMPEG.h"
-#include "MMWave.h"
+#include "TMMWave.h"
 #include "WaveNames.h"
 
 namespace tv {

@@ -23,8 +23,8 @@ class DtmfDecision {
   void SetStandard();
   // Frequencies in Hz, columns then rows: the frequency dialog's n1..n8.
   void SetFrequencies(const std::array<int32_t, 4>& columns, const std::array<int32_t, 4>& rows);
-  int32_t ColumnFreq(int i) const { return FColumnFreq[static_cast<size_t>(i)].load(); }
-  int32_t RowFreq(int i) const { return FRowFreq[static_cast<size_t>(i)].load(); }
+  int32_t ColumnFreq(int i) const { return columnFreq_[static_cast<size_t>(i)].load(); }
+  int32_t RowFreq(int i) const { return rowFreq_[static_cast<size_t>(i)].load(); }
   void SetKeyChar(int index, const std::string& text);
   std::string KeyChar(int index) const;
 
@@ -36,40 +36,40 @@ class DtmfDecision {
   template <class BinAt>
   int DecideWith(const BinAt& binAt, int32_t threshold);
 
-  int32_t KeySum(int index) const { return FKeySum[static_cast<size_t>(index)]; }
-  bool KeyReleased() const { return FKeyReleased; }
-  void SetKeyReleased(bool value) { FKeyReleased = value; }
+  int32_t KeySum(int index) const { return keySum_[static_cast<size_t>(index)]; }
+  bool KeyReleased() const { return keyReleased_; }
+  void SetKeyReleased(bool value) { keyReleased_ = value; }
 
  private:
   // Written by the user-interface thread, read by the worker without a
   // lock: a change made during a scan applies from the next buffer.
-  std::array<std::atomic<int32_t>, 4> FColumnFreq;
-  std::array<std::atomic<int32_t>, 4> FRowFreq;
-  std::array<int32_t, 16> FKeySum{};
+  std::array<std::atomic<int32_t>, 4> columnFreq_;
+  std::array<std::atomic<int32_t>, 4> rowFreq_;
+  std::array<int32_t, 16> keySum_{};
   mutable std::mutex charsLock_;
-  std::array<std::string, 16> FKeyChar;
-  bool FKeyReleased = false;
+  std::array<std::string, 16> keyChar_;
+  bool keyReleased_ = false;
 };
 
 template <class BinAt>
 int DtmfDecision::DecideWith(const BinAt& binAt, int32_t threshold) {
   for (size_t k = 0; k < kDtmfKeys.size(); ++k) {
     const DtmfKey& key = kDtmfKeys[k];
-    FKeySum[k] = binAt(static_cast<float>(FColumnFreq[static_cast<size_t>(key.column)].load())) +
-                 binAt(static_cast<float>(FRowFreq[static_cast<size_t>(key.row)].load()));
+    keySum_[k] = binAt(static_cast<float>(columnFreq_[static_cast<size_t>(key.column)].load())) +
+                 binAt(static_cast<float>(rowFreq_[static_cast<size_t>(key.row)].load()));
   }
   int32_t best = 0;
   int bestIndex = 0;
-  for (size_t k = 0; k < FKeySum.size(); ++k) {
-    if (FKeySum[k] > best) {  // strictly greater: ties go to the lower index
-      best = FKeySum[k];
+  for (size_t k = 0; k < keySum_.size(); ++k) {
+    if (keySum_[k] > best) {  // strictly greater: ties go to the lower index
+      best = keySum_[k];
       bestIndex = static_cast<int>(k);
     }
   }
   if (threshold > best) {
-    FKeyReleased = true;
-  } else if (threshold < best && FKeyReleased) {
-    FKeyReleased = false;
+    keyReleased_ = true;
+  } else if (threshold < best && keyReleased_) {
+    keyReleased_ = false;
     return bestIndex;
   }
   return -1;

@@ -11,7 +11,7 @@
 #include "DtmfKeys.h"
 #include "MMErrors.h"
 #include "MMPCMSup.h"
-#include "MMWave.h"
+#include "TMMWave.h"
 
 namespace tv {
 
@@ -134,12 +134,12 @@ void WriteDtmfWave(const std::string& fileName, const std::string& keys,
   while (done < bytes.size()) {
     const auto n = static_cast<int32_t>(std::min<size_t>(bytes.size() - done, 65536));
     if (wave.WriteData(bytes.data() + done, n) != n) {
-      wave.CloseFile();
+      (void)wave.CloseFile();  // failed already; the message says so
       throw EMMError("Unable to write " + fileName);
     }
     done += static_cast<size_t>(n);
   }
-  wave.CloseFile();
+  if (!wave.CloseFile()) throw EMMError("Unable to write " + fileName);
 }
 
 std::vector<DemoRecording> ReadDemoTable(const std::string& path) {

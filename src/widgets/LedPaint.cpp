@@ -254,4 +254,16 @@ void PaintSevenSegment(QPainter& painter, const QRectF& rect, const QString& tex
   painter.restore();
 }
 
+void PaintBezel(QPainter& painter, const QRectF& rect) {
+  painter.save();
+  painter.setPen(Qt::NoPen);
+  painter.setBrush(QColor(110, 110, 110));
+  painter.drawRect(rect);
+  painter.setBrush(QColor(250, 250, 250));
+  painter.drawRect(rect.adjusted(1, 1, 0, 0));
+  painter.setBrush(kPanelBlack);
+  painter.drawRect(rect.adjusted(1, 1, -1, -1));
+  painter.restore();
+}
+
 }  // namespace tv::led

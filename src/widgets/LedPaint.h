@@ -42,4 +42,7 @@ void PaintDotMatrix(QPainter& painter, const QRectF& rect, const QString& text, 
 void PaintSevenSegment(QPainter& painter, const QRectF& rect, const QString& text, int cells,
                        const QColor& lit, const QColor& background);
 
+// The sunken black field of an LED display, with its light and dark edges.
+void PaintBezel(QPainter& painter, const QRectF& rect);
+
 }  // namespace tv::led

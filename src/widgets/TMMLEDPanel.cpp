@@ -7,21 +7,6 @@
 
 namespace tv {
 
-namespace {
-
-void PaintBezel(QPainter& painter, const QRectF& rect) {
-  painter.save();
-  painter.setPen(Qt::NoPen);
-  painter.setBrush(QColor(110, 110, 110));
-  painter.drawRect(rect);
-  painter.setBrush(QColor(250, 250, 250));
-  painter.drawRect(rect.adjusted(1, 1, 0, 0));
-  painter.setBrush(led::kPanelBlack);
-  painter.drawRect(rect.adjusted(1, 1, -1, -1));
-  painter.restore();
-}
-
-}  // namespace
 
 TMMLEDPanel::TMMLEDPanel(QWidget* parent) : QWidget(parent), lit_(led::kAqua) {
   setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);
@@ -58,7 +43,7 @@ QString TMMLEDPanel::DisplayText() const {
 }
 
 void TMMLEDPanel::paint(QPainter& painter, const QRectF& rect) const {
-  PaintBezel(painter, rect);
+  led::PaintBezel(painter, rect);
   const QRectF inner = rect.adjusted(3, 3, -3, -3);
   qreal unitW = 0;
   if (!unit_.isEmpty()) {
@@ -85,39 +70,6 @@ QSize TMMLEDPanel::sizeHint() const {
 }
 
 void TMMLEDPanel::paintEvent(QPaintEvent* /*event*/) {
-  QPainter painter(this);
-  paint(painter, QRectF(rect()));
-}
-
-TMMLEDMode::TMMLEDMode(QWidget* parent) : QWidget(parent) {
-  setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);
-}
-
-void TMMLEDMode::SetMode(Mode mode) {
-  if (mode == mode_) return;
-  mode_ = mode;
-  update();
-}
-
-void TMMLEDMode::SetChannels(int channels) {
-  SetMode(channels <= 0 ? Mode::None : channels == 1 ? Mode::Mono : Mode::Stereo);
-}
-
-void TMMLEDMode::paint(QPainter& painter, const QRectF& rect) const {
-  PaintBezel(painter, rect);
-  const QRectF inner = rect.adjusted(3, 2, -3, -2);
-  const qreal half = inner.height() / 2;
-  const QRectF top(inner.left(), inner.top(), inner.width(), half);
-  const QRectF bottom(inner.left(), inner.top() + half, inner.width(), half);
-  led::PaintDotMatrix(painter, top, QStringLiteral("STEREO"), 6, 0,
-                      mode_ == Mode::Stereo ? led::kAqua : led::Unlit(led::kAqua, led::kPanelBlack),
-                      led::kPanelBlack);
-  led::PaintDotMatrix(painter, bottom, QStringLiteral("MONO"), 6, 1,
-                      mode_ == Mode::Mono ? led::kAqua : led::Unlit(led::kAqua, led::kPanelBlack),
-                      led::kPanelBlack);
-}
-
-void TMMLEDMode::paintEvent(QPaintEvent* /*event*/) {
   QPainter painter(this);
   paint(painter, QRectF(rect()));
 }

@@ -10,7 +10,25 @@
 namespace tv::test {
 
 ProcessResult RunProcess(const std::string& program, const std::vector<std::string>& args,
-                         const std::string& workingDir) {
+                         const std::string& workingDir,
+                         const std::vector<std::string>& environment) {
+  // Everything the child needs is built before the fork: a forked child of a
+  // threaded program may only make async-signal-safe calls.
+  std::vector<std::string> env = environment;
+  for (char** e = environ; *e != nullptr; ++e) {
+    const std::string entry = *e;
+    const std::string name = entry.substr(0, entry.find('='));
+    bool replaced = false;
+    for (const std::string& x : environment) replaced = replaced || x.rfind(name + "=", 0) == 0;
+    if (!replaced) env.push_back(entry);
+  }
+  std::vector<char*> envp;
+  for (std::string& e : env) envp.push_back(e.data());
+  envp.push_back(nullptr);
+  std::vector<char*> argv;
+  argv.push_back(const_cast<char*>(program.c_str()));
+  for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+  argv.push_back(nullptr);
   int out[2], err[2];
   if (pipe(out) != 0 || pipe(err) != 0) throw std::runtime_error("pipe failed");
   const pid_t pid = fork();
@@ -23,11 +41,7 @@ ProcessResult RunProcess(const std::string& program, const std::vector<std::stri
     close(out[1]);
     close(err[1]);
     if (!workingDir.empty() && chdir(workingDir.c_str()) != 0) _exit(126);
-    std::vector<char*> argv;
-    argv.push_back(const_cast<char*>(program.c_str()));
-    for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
-    argv.push_back(nullptr);
-    execv(program.c_str(), argv.data());
+    execve(program.c_str(), argv.data(), envp.data());
     _exit(127);
   }
   close(out[1]);

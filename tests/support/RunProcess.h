@@ -12,7 +12,10 @@ struct ProcessResult {
   std::string err;
 };
 
+// `environment` holds "NAME=value" entries added to (or replacing those of)
+// the test's own environment.
 ProcessResult RunProcess(const std::string& program, const std::vector<std::string>& args,
-                         const std::string& workingDir = {});
+                         const std::string& workingDir = {},
+                         const std::vector<std::string>& environment = {});
 
 }  // namespace tv::test

@@ -15,32 +15,37 @@
 #include <QLineEdit>
 #include <QLocale>
 #include <QPushButton>
+#include <QMenu>
 #include <QSlider>
 #include <QTest>
+#include <QDateTime>
 #include <QTime>
 #include <filesystem>
 
 #include "../window/WindowTestEnv.h"
 #include "DtmfSynth.h"
-#include "MMTrigg.h"
-#include "MMWave.h"
-#include "MMWaveFile.h"
+#include "TMMTrigger.h"
+#include "TMainMenu.h"
+#include "TPlayerPanel.h"
+#include "TMMWave.h"
+#include "TMMWaveFile.h"
 #include "TMMGauge.h"
 #include "TMMLEDLabel.h"
 #include "TMMLEDPanel.h"
 #include "TMMRadioGroup.h"
 #include "TestFiles.h"
 #include "WaveDialogs.h"
-#include "uCon.h"
-#include "uMain.h"
-#include "uNormalize.h"
-#include "u_results.h"
+#include "TfCon.h"
+#include "TFrmMain.h"
+#include "TfNormalize.h"
+#include "Tf_result.h"
 
 namespace tv {
 namespace {
 
 namespace fs = std::filesystem;
 using test::Bytes;
+using test::Find;
 
 class ScanWindowTest : public test::WindowTest {
  protected:
@@ -69,8 +74,12 @@ class ScanWindowTest : public test::WindowTest {
   static bool WaitForLines(TFrmMain& w, int lines, int ms = 60000) {
     return QTest::qWaitFor([&] { return w.f_result()->Lines().size() >= lines; }, ms);
   }
+  // Waits until no load, demonstration or scan is under way.
+  static bool WaitUntilIdle(TFrmMain& w, int ms = 60000) {
+    return QTest::qWaitFor([&] { return !w.Busy(); }, ms);
+  }
   static bool WaitForScanEnd(TFrmMain& w, int ms = 60000) {
-    return QTest::qWaitFor([&] { return !w.Trigger->IsOpen() || !w.Trigger->IsStarted(); }, ms);
+    return QTest::qWaitFor([&] { return !w.Trigger().IsOpen() || !w.Trigger().IsStarted(); }, ms);
   }
 };
 
@@ -78,23 +87,26 @@ TEST_F(ScanWindowTest, LoadActionConvertsScansAndRecordsTheResult) {
   const QString source = Recording("call.wav", "0123456789*#ABCD");
   TFrmMain w;
   w.show();
-  w.cb_result->setChecked(true);
-  w.f_result()->cb_clip->setChecked(true);
+  Find<QCheckBox>(w, "cb_result")->setChecked(true);
+  Find<QCheckBox>(*w.f_result(), "cb_clip")->setChecked(true);
   QGuiApplication::clipboard()->setText(QStringLiteral("before"));
   Answer(source);
-  const QTime before = QTime::currentTime().addSecs(-1);
+  const QDateTime before = QDateTime::currentDateTime().addSecs(-1);
   EXPECT_TRUE(w.btnLoadClick());
   ASSERT_TRUE(WaitForLines(w, 4));
 
   const QString scanned = QFileInfo(source).absolutePath() + QStringLiteral("/call_acm_norm.wav");
   EXPECT_EQ(w.DtmfText(), QStringLiteral("0123456789*#ABCD"));
-  EXPECT_EQ(w.ed_result->text(), QStringLiteral("0123456789*#ABCD"));
+  EXPECT_EQ(Find<QLineEdit>(w, "ed_result")->text(), QStringLiteral("0123456789*#ABCD"));
   const QStringList lines = w.f_result()->Lines();
   ASSERT_EQ(lines.size(), 4);
   // The time of day in the locale's long format, taken as the scan ended.
   bool timeMatches = false;
-  for (QTime t = before; t <= QTime::currentTime().addSecs(1); t = t.addSecs(1)) {
-    if (lines[0] == Tf_result::LongTimeText(QTime(t.hour(), t.minute(), t.second()))) timeMatches = true;
+  // (Counted on the date as well, so that a scan across midnight matches.)
+  const QDateTime after = QDateTime::currentDateTime().addSecs(1);
+  for (QDateTime t = before; t <= after; t = t.addSecs(1)) {
+    const QTime c = t.time();
+    if (lines[0] == Tf_result::LongTimeText(QTime(c.hour(), c.minute(), c.second()))) timeMatches = true;
   }
   EXPECT_TRUE(timeMatches) << lines[0].toStdString();
   EXPECT_EQ(lines[1], QStringLiteral("Filename : ") + scanned);
@@ -102,15 +114,15 @@ TEST_F(ScanWindowTest, LoadActionConvertsScansAndRecordsTheResult) {
   EXPECT_EQ(lines[3], QString());
   EXPECT_TRUE(w.f_result()->isVisible());
   EXPECT_EQ(QGuiApplication::clipboard()->text(), QStringLiteral("0123456789*#ABCD"));
-  EXPECT_EQ(w.Gauge->Progress(), 0);
+  EXPECT_EQ(Find<TMMGauge>(w, "Gauge")->Progress(), 0);
 
   // The panel shows the converted file; the caption names it.
   EXPECT_EQ(w.windowTitle(), QStringLiteral("Tonvista  - call_acm_norm.wav"));
-  EXPECT_EQ(w.LabFile->text(), QStringLiteral("call_acm_norm.wav"));
-  EXPECT_EQ(w.MMLEDPanel6->Value(), 44100);
-  EXPECT_EQ(w.MMLEDPanel7->Value(), 16);
-  EXPECT_TRUE(w.TrackBar->isEnabled());
-  EXPECT_EQ(w.Trigger->BufferSize(), 6144);
+  EXPECT_EQ(Find<QLabel>(w, "LabFile")->text(), QStringLiteral("call_acm_norm.wav"));
+  EXPECT_EQ(Find<TMMLEDPanel>(w, "MMLEDPanel6")->Value(), 44100);
+  EXPECT_EQ(Find<TMMLEDPanel>(w, "MMLEDPanel7")->Value(), 16);
+  EXPECT_TRUE(Find<QSlider>(w, "TrackBar")->isEnabled());
+  EXPECT_EQ(w.Trigger().BufferSize(), 6144);
   EXPECT_EQ(ReadPreference(PreferenceRoot::CurrentUser, kPreferenceKey, QStringLiteral("InitDir"),
                            QString()),
             QFileInfo(source).absolutePath());
@@ -133,22 +145,22 @@ TEST_F(ScanWindowTest, ScanWithoutAFileAsksForOne) {
   TFrmMain w;
   w.show();
   SetOpenWavePrompt([](QWidget*, const QString&, const QString&) { return QString(); });
-  w.labTriggerStart->click();
+  Find<QPushButton>(w, "labTriggerStart")->click();
   ASSERT_EQ(messages_.size(), 1u);
   EXPECT_EQ(messages_[0].first, QStringLiteral("Please select a Wave File !"));
   EXPECT_TRUE(w.f_result()->Lines().isEmpty());
 
   // Choosing a file scans it once and records one result.
   messages_.clear();
-  w.f_result()->rg_text->SetItemIndex(1);  // "Save only the result"
+  Find<TMMRadioGroup>(*w.f_result(), "rg_text")->SetItemIndex(1);  // "Save only the result"
   Answer(Recording("once.wav", "42"));
-  w.labTriggerStart->click();
+  Find<QPushButton>(w, "labTriggerStart")->click();
   ASSERT_TRUE(WaitForLines(w, 1));
   QTest::qWait(200);
   EXPECT_EQ(w.f_result()->Lines(), QStringList{QStringLiteral("42")});
   EXPECT_TRUE(messages_.empty());
   // A second scan of the loaded file adds one more line, without a separator.
-  w.labTriggerStart->click();
+  Find<QPushButton>(w, "labTriggerStart")->click();
   ASSERT_TRUE(WaitForLines(w, 2));
   EXPECT_EQ(w.f_result()->Lines(), (QStringList{QStringLiteral("42"), QStringLiteral("42")}));
   w.close();
@@ -164,6 +176,7 @@ TEST_F(ScanWindowTest, FileThatIsNotPcmGivesTheMessage) {
   w.show();
   Answer(file);
   w.btnLoadClick();
+  ASSERT_TRUE(WaitUntilIdle(w));
   ASSERT_EQ(messages_.size(), 1u);
   EXPECT_EQ(messages_[0].first, QStringLiteral("Please select a Wave File !"));
   EXPECT_FALSE(QFileInfo::exists(File("mulaw_acm.wav")));
@@ -194,7 +207,7 @@ TEST_F(ScanWindowTest, NewScanEndsTheRunningOneWithItsResult) {
   for (int i = 0; i < 8; ++i) keys += "0123456789";
   TFrmMain w;
   w.show();
-  w.f_result()->rg_text->SetItemIndex(1);
+  Find<TMMRadioGroup>(*w.f_result(), "rg_text")->SetItemIndex(1);
   Answer(Recording("long.wav", keys, o));
   w.btnLoadClick();
   ASSERT_TRUE(QTest::qWaitFor([&] { return w.DtmfText().size() >= 3; }, 60000));
@@ -221,14 +234,14 @@ TEST_F(ScanWindowTest, ThresholdSliderIsTheDecisionThreshold) {
   test::WriteAll(file.toStdString(), test::PcmWave(16, 1, 8000, PcmBytes(samples, o)));
   TFrmMain w;
   w.show();
-  w.f_result()->rg_text->SetItemIndex(1);
-  w.tbThresh->setValue(525);
-  EXPECT_EQ(w.Label8->text(), QStringLiteral("Threshold: 525"));
+  Find<TMMRadioGroup>(*w.f_result(), "rg_text")->SetItemIndex(1);
+  Find<QSlider>(w, "tbThresh")->setValue(525);
+  EXPECT_EQ(Find<QLabel>(w, "Label8")->text(), QStringLiteral("Threshold: 525"));
   EXPECT_EQ(w.ThresholdPosition(), 525);
   Answer(file);
   w.btnLoadClick();
   ASSERT_TRUE(WaitForLines(w, 1));
-  w.tbThresh->setValue(50);
+  Find<QSlider>(w, "tbThresh")->setValue(50);
   w.labTriggerStartClick();
   ASSERT_TRUE(WaitForLines(w, 2));
   EXPECT_EQ(w.f_result()->Lines(), (QStringList{QString(), QStringLiteral("369")}));
@@ -244,23 +257,28 @@ TEST_F(ScanWindowTest, DemoEntriesDecodeTheBundledRecordings) {
   }
   TFrmMain w;
   w.show();
-  w.DemoPauseMs = 100;
-  w.f_result()->rg_text->SetItemIndex(1);
-  w.Verygoodfile1->trigger();
+  w.SetDemoPauseMs(100);
+  Find<TMMRadioGroup>(*w.f_result(), "rg_text")->SetItemIndex(1);
+  w.Menus().Action("Verygoodfile1")->trigger();
   ASSERT_TRUE(WaitForLines(w, 1));
   EXPECT_EQ(w.DtmfText(), QStringLiteral("5550147236DCBA*#"));
   EXPECT_EQ(w.f_result()->Lines(), QStringList{QStringLiteral("5550147236DCBA*#")});
   EXPECT_FALSE(w.fCon()->isVisible());
   // The other entries decode too (the poorer ones need not be perfect).
-  w.Fastfile50ms1->trigger();
-  w.Badfile1->trigger();
-  w.Verybadfile1->trigger();
+  // One after the other: an entry chosen while a demonstration runs is not
+  // taken (the converter window holds the input meanwhile).
+  ASSERT_TRUE(WaitUntilIdle(w));
+  w.Menus().Action("Fastfile50ms1")->trigger();
+  ASSERT_TRUE(WaitUntilIdle(w));
+  w.Menus().Action("Badfile1")->trigger();
+  ASSERT_TRUE(WaitUntilIdle(w));
+  w.Menus().Action("Verybadfile1")->trigger();
   ASSERT_TRUE(WaitForLines(w, 4));
   ASSERT_TRUE(WaitForScanEnd(w));
   EXPECT_FALSE(w.f_result()->Lines()[1].isEmpty());
   // A missing demonstration simply gives nothing.
   QFile::remove(demos + QStringLiteral("/dtmfgood.wav"));
-  w.Verybadfile1->trigger();
+  w.Menus().Action("Verybadfile1")->trigger();
   QTest::qWait(300);
   EXPECT_EQ(w.f_result()->Lines().size(), 4);
   EXPECT_TRUE(messages_.empty());
@@ -273,13 +291,14 @@ TEST_F(ScanWindowTest, ConverterWindowFromTheToolsMenu) {
   TfCon* con = w.fCon();
   Answer(Recording("tool.wav", "5"));
   con->Button1Click();
+  ASSERT_TRUE(QTest::qWaitFor([&] { return !con->Busy(); }, 60000));
   EXPECT_TRUE(QFileInfo::exists(File("rec/tool_acm.wav")));
   EXPECT_TRUE(QFileInfo::exists(File("rec/tool_acm_norm.wav")));
-  EXPECT_EQ(con->labdest->text(), QStringLiteral("tool_acm_norm.wav"));
-  EXPECT_TRUE(con->LabGain->text().endsWith(QStringLiteral(" db")));
-  EXPECT_NE(con->Label2->text(), QStringLiteral("0"));
-  EXPECT_EQ(con->Gauge1->Progress(), 100);
-  EXPECT_FALSE(con->Button2->isHidden());
+  EXPECT_EQ(Find<QLabel>(*con, "labdest")->text(), QStringLiteral("tool_acm_norm.wav"));
+  EXPECT_TRUE(Find<QLabel>(*con, "LabGain")->text().endsWith(QStringLiteral(" db")));
+  EXPECT_NE(Find<QLabel>(*con, "Label2")->text(), QStringLiteral("0"));
+  EXPECT_EQ(Find<TMMGauge>(*con, "Gauge1")->Progress(), 100);
+  EXPECT_FALSE(Find<QPushButton>(*con, "Button2")->isHidden());
   SetOpenWavePrompt([](QWidget*, const QString&, const QString&) { return QString(); });
   con->Button1Click();
   ASSERT_EQ(messages_.size(), 1u);
@@ -300,10 +319,11 @@ TEST_F(ScanWindowTest, NormalizeWindowFromTheToolsMenu) {
     return dest;
   });
   n->btnFileClick();
-  EXPECT_EQ(n->labSource->text(), QStringLiteral("half.wav"));
-  EXPECT_EQ(n->labdest->text(), QStringLiteral("louder.wav"));
-  EXPECT_EQ(n->Label2->text(), QStringLiteral("-16384"));
-  EXPECT_EQ(n->LabGain->text(), QStringLiteral(" 1.9999 db"));
+  ASSERT_TRUE(QTest::qWaitFor([&] { return !n->Busy(); }, 60000));
+  EXPECT_EQ(Find<QLabel>(*n, "labSource")->text(), QStringLiteral("half.wav"));
+  EXPECT_EQ(Find<QLabel>(*n, "labdest")->text(), QStringLiteral("louder.wav"));
+  EXPECT_EQ(Find<QLabel>(*n, "Label2")->text(), QStringLiteral("-16384"));
+  EXPECT_EQ(Find<QLabel>(*n, "LabGain")->text(), QStringLiteral(" 1.9999 db"));
   TMMWave out;
   out.SetTimeFormat(tfByte);
   out.SetFileName(dest.toStdString());
@@ -316,17 +336,18 @@ TEST_F(ScanWindowTest, NormalizeWindowFromTheToolsMenu) {
   SetSaveWavePrompt([](QWidget*, const QString&, const QString&) { return QString(); });
   QFile::remove(dest);
   n->btnFileClick();
+  ASSERT_TRUE(QTest::qWaitFor([&] { return !n->Busy(); }, 60000));
   EXPECT_FALSE(QFileInfo::exists(dest));
   EXPECT_TRUE(messages_.empty());
   w.close();
 }
 
 TEST_F(ScanWindowTest, TimesAreShownAsThePanelShowsThem) {
-  EXPECT_EQ(TFrmMain::FormatTime(0), QStringLiteral("0:00.000"));
-  EXPECT_EQ(TFrmMain::FormatTime(5250), QStringLiteral("0:05.250"));
-  EXPECT_EQ(TFrmMain::FormatTime(185250), QStringLiteral("3:05.250"));
-  EXPECT_EQ(TFrmMain::FormatTime(3720000), QStringLiteral("1:02:00.000"));
-  EXPECT_EQ(TFrmMain::FormatTime(90061001), QStringLiteral("1:01:01:01.001"));
+  EXPECT_EQ(TPlayerPanel::FormatTime(0), QStringLiteral("0:00.000"));
+  EXPECT_EQ(TPlayerPanel::FormatTime(5250), QStringLiteral("0:05.250"));
+  EXPECT_EQ(TPlayerPanel::FormatTime(185250), QStringLiteral("3:05.250"));
+  EXPECT_EQ(TPlayerPanel::FormatTime(3720000), QStringLiteral("1:02:00.000"));
+  EXPECT_EQ(TPlayerPanel::FormatTime(90061001), QStringLiteral("1:01:01:01.001"));
 }
 
 }  // namespace

@@ -9,13 +9,13 @@
 #include "../window/WindowTestEnv.h"
 #include "AudioDialogs.h"
 #include "MMMPEG.h"
-#include "MMWave.h"
+#include "TMMWave.h"
 #include "RunProcess.h"
 #include "TMMGauge.h"
 #include "WaveDialogs.h"
-#include "uConvert.h"
-#include "uSplit.h"
-#include "uSwap.h"
+#include "TfConvert.h"
+#include "TfSplit.h"
+#include "TfSwap.h"
 
 namespace tv {
 namespace {

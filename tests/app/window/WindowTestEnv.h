@@ -4,6 +4,9 @@
 
 #include <gtest/gtest.h>
 
+#include <QDialog>
+#include <QList>
+#include <QObject>
 #include <QString>
 #include <cstdlib>
 #include <utility>
@@ -15,6 +18,33 @@
 #include "TestFiles.h"
 
 namespace tv::test {
+
+inline void CollectNamed(const QObject* parent, const QString& name, QList<QObject*>& found) {
+  for (QObject* child : parent->children()) {
+    if (qobject_cast<QDialog*>(child) != nullptr) continue;  // another window
+    if (child->objectName() == name) found << child;
+    CollectNamed(child, name, found);
+  }
+}
+
+// The control of a window by the name it carries, not looking into the
+// other windows it owns (its dialogs). Fails the test unless exactly one
+// control of that kind has the name.
+template <class T>
+T* Find(const QObject& window, const char* name) {
+  QList<QObject*> found;
+  CollectNamed(&window, QString::fromLatin1(name), found);
+  T* hit = nullptr;
+  int count = 0;
+  for (QObject* o : found) {
+    if (auto* t = qobject_cast<T*>(o)) {
+      hit = t;
+      ++count;
+    }
+  }
+  EXPECT_EQ(count, 1) << name;
+  return hit;
+}
 
 class WindowTest : public ::testing::Test {
  protected:

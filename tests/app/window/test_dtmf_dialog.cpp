@@ -12,13 +12,16 @@
 #include "TMMNumberEdit.h"
 #include "TMMRadioGroup.h"
 #include "WindowTestEnv.h"
-#include "uDtmf.h"
-#include "uMain.h"
+#include "TfDtmf.h"
+#include "DtmfDecision.h"
+#include "TFrmMain.h"
+#include "TMainMenu.h"
 
 namespace tv {
 namespace {
 
 using FrequencyDialog = test::WindowTest;
+using test::Find;
 
 constexpr std::array<int, 8> kStandard = {1209, 1336, 1477, 1633, 697, 770, 852, 941};
 
@@ -44,7 +47,7 @@ void RunSetup(TFrmMain& w, const std::function<void(TfDtmf&)>& inside) {
     inside(*w.fDtmf());
     ran = true;
   });
-  w.DTMFSettings1->trigger();
+  w.Menus().Action("DTMFSettings1")->trigger();
   EXPECT_TRUE(ran);
   EXPECT_FALSE(w.fDtmf()->isVisible());
 }
@@ -53,16 +56,16 @@ TEST_F(FrequencyDialog, StartsWithTheStandardSetLockedAndAGridOfKeys) {
   TfDtmf d;
   d.show();
   EXPECT_EQ(d.windowTitle(), QStringLiteral("Frequencies settings"));
-  EXPECT_EQ(d.rgCustom->Items(), (QStringList{"DTMF Signals", "Custom"}));
-  EXPECT_EQ(d.rgCustom->ItemIndex(), 0);
+  EXPECT_EQ(Find<TMMRadioGroup>(d, "rgCustom")->Items(), (QStringList{"DTMF Signals", "Custom"}));
+  EXPECT_EQ(Find<TMMRadioGroup>(d, "rgCustom")->ItemIndex(), 0);
   EXPECT_EQ(Values(d), kStandard);
   EXPECT_TRUE(AllEnabled(d, false));
-  EXPECT_EQ(d.spFact->Value(), 0);
-  EXPECT_EQ(d.spFact->MinValue(), -1633);
-  EXPECT_EQ(d.spFact->MaxValue(), 1633);
-  EXPECT_EQ(d.spFact->Digits(), 3);
-  EXPECT_EQ(d.LabFact->text(), QStringLiteral("Increment or decrement Freq. Factor"));
-  EXPECT_EQ(d.Button1->text(), QStringLiteral("Close"));
+  EXPECT_EQ(Find<TMMLEDSpin>(d, "spFact")->Value(), 0);
+  EXPECT_EQ(Find<TMMLEDSpin>(d, "spFact")->MinValue(), -1633);
+  EXPECT_EQ(Find<TMMLEDSpin>(d, "spFact")->MaxValue(), 1633);
+  EXPECT_EQ(Find<TMMLEDSpin>(d, "spFact")->Digits(), 3);
+  EXPECT_EQ(Find<QLabel>(d, "LabFact")->text(), QStringLiteral("Increment or decrement Freq. Factor"));
+  EXPECT_EQ(Find<QPushButton>(d, "Button1")->text(), QStringLiteral("Close"));
   const char* keys[4][4] = {
       {"1", "2", "3", "A"}, {"4", "5", "6", "B"}, {"7", "8", "9", "C"}, {"*", "0", "#", "D"}};
   for (int r = 0; r < 4; ++r) {
@@ -81,8 +84,8 @@ TEST_F(FrequencyDialog, StartsWithTheStandardSetLockedAndAGridOfKeys) {
 TEST_F(FrequencyDialog, AnOffsetOfTenSelectsCustomAndShiftsAllEight) {
   TfDtmf d;
   d.show();
-  d.spFact->SetValue(10);
-  EXPECT_EQ(d.rgCustom->ItemIndex(), 1);
+  Find<TMMLEDSpin>(d, "spFact")->SetValue(10);
+  EXPECT_EQ(Find<TMMRadioGroup>(d, "rgCustom")->ItemIndex(), 1);
   EXPECT_EQ(Values(d), (std::array<int, 8>{1219, 1346, 1487, 1643, 707, 780, 862, 951}));
   EXPECT_TRUE(AllEnabled(d, true));
 }
@@ -90,21 +93,21 @@ TEST_F(FrequencyDialog, AnOffsetOfTenSelectsCustomAndShiftsAllEight) {
 TEST_F(FrequencyDialog, OffsetsClampEachFrequencyToItsRange) {
   TfDtmf d;
   d.show();
-  d.spFact->SetValue(-800);
+  Find<TMMLEDSpin>(d, "spFact")->SetValue(-800);
   EXPECT_EQ(Values(d), (std::array<int, 8>{409, 536, 677, 833, 0, 0, 52, 141}));
-  d.spFact->SetValue(5000);  // the spin box stops at 1633
-  EXPECT_EQ(d.spFact->Value(), 1633);
+  Find<TMMLEDSpin>(d, "spFact")->SetValue(5000);  // the spin box stops at 1633
+  EXPECT_EQ(Find<TMMLEDSpin>(d, "spFact")->Value(), 1633);
   EXPECT_EQ(d.Edit(3)->Value(), 3266);
 }
 
 TEST_F(FrequencyDialog, ChoosingTheStandardSetRestoresAndLocksTheEdits) {
   TfDtmf d;
   d.show();
-  d.spFact->SetValue(25);
-  d.rgCustom->SetItemIndex(0);
+  Find<TMMLEDSpin>(d, "spFact")->SetValue(25);
+  Find<TMMRadioGroup>(d, "rgCustom")->SetItemIndex(0);
   EXPECT_EQ(Values(d), kStandard);
   EXPECT_TRUE(AllEnabled(d, false));
-  d.rgCustom->SetItemIndex(1);
+  Find<TMMRadioGroup>(d, "rgCustom")->SetItemIndex(1);
   EXPECT_TRUE(AllEnabled(d, true));
   EXPECT_EQ(Values(d), kStandard);  // custom starts from what the edits show
 }
@@ -112,9 +115,9 @@ TEST_F(FrequencyDialog, ChoosingTheStandardSetRestoresAndLocksTheEdits) {
 TEST_F(FrequencyDialog, ClosingStoresTheChoiceAndCustomFrequencies) {
   TfDtmf d;
   d.show();
-  d.spFact->SetValue(10);
+  Find<TMMLEDSpin>(d, "spFact")->SetValue(10);
   d.Edit(7)->SetValue(1000);
-  QTest::mouseClick(d.Button1, Qt::LeftButton);
+  QTest::mouseClick(Find<QPushButton>(d, "Button1"), Qt::LeftButton);
   EXPECT_FALSE(d.isVisible());
   EXPECT_EQ(ReadInt(kDtmfPreferenceKey, QStringLiteral("Custom"), -1), 1);
   EXPECT_EQ(ReadInt(kDtmfPreferenceKey, QStringLiteral("Factor"), -1), 10);
@@ -141,7 +144,7 @@ TEST_F(FrequencyDialog, ShowingRestoresStoredCustomFrequencies) {
     WriteInt(kDtmfPreferenceKey, QStringLiteral("n%1").arg(i + 1), 500 + i);
   TfDtmf d;
   d.show();
-  EXPECT_EQ(d.rgCustom->ItemIndex(), 1);
+  EXPECT_EQ(Find<TMMRadioGroup>(d, "rgCustom")->ItemIndex(), 1);
   EXPECT_EQ(Values(d), (std::array<int, 8>{500, 501, 502, 503, 504, 505, 506, 507}));
   EXPECT_TRUE(AllEnabled(d, true));
 }
@@ -153,8 +156,8 @@ TEST_F(FrequencyDialog, AStoredOffsetActsLikeAUserChangeOfTheSpinBox) {
   WriteInt(kDtmfPreferenceKey, QStringLiteral("Factor"), -5);
   TfDtmf d;
   d.show();
-  EXPECT_EQ(d.rgCustom->ItemIndex(), 1);
-  EXPECT_EQ(d.spFact->Value(), -5);
+  EXPECT_EQ(Find<TMMRadioGroup>(d, "rgCustom")->ItemIndex(), 1);
+  EXPECT_EQ(Find<TMMLEDSpin>(d, "spFact")->Value(), -5);
   EXPECT_EQ(Values(d), (std::array<int, 8>{1204, 1331, 1472, 1628, 692, 765, 847, 936}));
 }
 
@@ -163,12 +166,12 @@ TEST_F(FrequencyDialog, StoredStandardChoiceOverridesStaleEdits) {
   WriteInt(kDtmfPreferenceKey, QStringLiteral("N1"), 100);
   TfDtmf d;
   d.show();
-  d.spFact->SetValue(10);
+  Find<TMMLEDSpin>(d, "spFact")->SetValue(10);
   d.close();
   WriteInt(kDtmfPreferenceKey, QStringLiteral("Custom"), 0);
   WriteInt(kDtmfPreferenceKey, QStringLiteral("Factor"), 10);  // same as the spin: no change fires
   d.show();
-  EXPECT_EQ(d.rgCustom->ItemIndex(), 0);
+  EXPECT_EQ(Find<TMMRadioGroup>(d, "rgCustom")->ItemIndex(), 0);
   EXPECT_EQ(Values(d), kStandard);
 }
 
@@ -177,14 +180,14 @@ TEST_F(FrequencyDialog, TheMenuEntryAppliesTheDialogsFrequenciesAfterItCloses) {
   w.show();
   ASSERT_TRUE(QTest::qWaitForWindowExposed(&w));
   RunSetup(w, [](TfDtmf& d) {
-    d.spFact->SetValue(10);
-    d.Button1->click();
+    Find<TMMLEDSpin>(d, "spFact")->SetValue(10);
+    Find<QPushButton>(d, "Button1")->click();
   });
   const int columns[4] = {1219, 1346, 1487, 1643};
   const int rows[4] = {707, 780, 862, 951};
   for (size_t i = 0; i < 4; ++i) {
-    EXPECT_EQ(w.FDecision.ColumnFreq(static_cast<int>(i)), columns[i]);
-    EXPECT_EQ(w.FDecision.RowFreq(static_cast<int>(i)), rows[i]);
+    EXPECT_EQ(w.Decision().ColumnFreq(static_cast<int>(i)), columns[i]);
+    EXPECT_EQ(w.Decision().RowFreq(static_cast<int>(i)), rows[i]);
   }
   EXPECT_EQ(ReadInt(kDtmfPreferenceKey, QStringLiteral("N8"), -1), 951);
   // A non-number in an edit contributes frequency 0.
@@ -192,8 +195,8 @@ TEST_F(FrequencyDialog, TheMenuEntryAppliesTheDialogsFrequenciesAfterItCloses) {
     d.Edit(0)->setText(QStringLiteral("abc"));
     d.close();
   });
-  EXPECT_EQ(w.FDecision.ColumnFreq(0), 0);
-  EXPECT_EQ(w.FDecision.ColumnFreq(1), 1346);
+  EXPECT_EQ(w.Decision().ColumnFreq(0), 0);
+  EXPECT_EQ(w.Decision().ColumnFreq(1), 1346);
 }
 
 TEST_F(FrequencyDialog, ARestartDecodesWithStandardFrequenciesUntilTheDialogCloses) {
@@ -203,12 +206,12 @@ TEST_F(FrequencyDialog, ARestartDecodesWithStandardFrequenciesUntilTheDialogClos
   TFrmMain w;
   w.show();
   ASSERT_TRUE(QTest::qWaitForWindowExposed(&w));
-  EXPECT_EQ(w.FDecision.ColumnFreq(0), 1209);
-  EXPECT_EQ(w.FDecision.RowFreq(3), 941);
+  EXPECT_EQ(w.Decision().ColumnFreq(0), 1209);
+  EXPECT_EQ(w.Decision().RowFreq(3), 941);
   // Opening and closing without a change is enough.
   RunSetup(w, [](TfDtmf& d) { d.close(); });
-  EXPECT_EQ(w.FDecision.ColumnFreq(0), 1000);
-  EXPECT_EQ(w.FDecision.RowFreq(3), 1007);
+  EXPECT_EQ(w.Decision().ColumnFreq(0), 1000);
+  EXPECT_EQ(w.Decision().RowFreq(3), 1007);
 }
 
 }  // namespace

@@ -3,6 +3,7 @@
 #include <QAction>
 #include <QApplication>
 #include <QCheckBox>
+#include <QFrame>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenuBar>
@@ -12,20 +13,25 @@
 #include <thread>
 
 #include "DisplayPlaceholders.h"
+#include "DtmfDecision.h"
+#include "TMainMenu.h"
+#include "TTitleBar.h"
 #include "TMMBitmapButton.h"
 #include "TMMGauge.h"
 #include "TMMLEDLabel.h"
+#include "TMMLEDPanel.h"
 #include "TMMLed.h"
 #include "TMMNumberEdit.h"
 #include "WindowTestEnv.h"
-#include "uInfo.h"
-#include "uMain.h"
-#include "u_results.h"
+#include "TFrmInfo.h"
+#include "TFrmMain.h"
+#include "Tf_result.h"
 
 namespace tv {
 namespace {
 
 using MainWindow = test::WindowTest;
+using test::Find;
 
 void ShowAndWait(QWidget& w) {
   w.show();
@@ -74,8 +80,8 @@ TEST_F(MainWindow, APlaceOffEveryScreenFallsBackToTheDesignPlace) {
 TEST_F(MainWindow, PanFuncStaysCentredTruncatingTowardZero) {
   TFrmMain w;
   ShowAndWait(w);
-  EXPECT_EQ(w.Pan_func->size(), QSize(897, 217));
-  EXPECT_EQ(w.Pan_func->x(), 82);  // (1061 - 897) / 2
+  EXPECT_EQ(Find<QFrame>(w, "Pan_func")->size(), QSize(897, 217));
+  EXPECT_EQ(Find<QFrame>(w, "Pan_func")->x(), 82);  // (1061 - 897) / 2
   const struct {
     int width;
     int left;
@@ -84,7 +90,7 @@ TEST_F(MainWindow, PanFuncStaysCentredTruncatingTowardZero) {
     w.resize(c.width, 700);
     QApplication::processEvents();
     ASSERT_EQ(w.width(), c.width);
-    EXPECT_EQ(w.Pan_func->x(), c.left) << "window width " << c.width;
+    EXPECT_EQ(Find<QFrame>(w, "Pan_func")->x(), c.left) << "window width " << c.width;
   }
   EXPECT_EQ(TFrmMain::PanFuncLeft(1), -448);
 }
@@ -92,22 +98,22 @@ TEST_F(MainWindow, PanFuncStaysCentredTruncatingTowardZero) {
 TEST_F(MainWindow, LayoutBandsHaveTheirDesignSizes) {
   TFrmMain w;
   ShowAndWait(w);
-  EXPECT_EQ(w.PanTitle->height(), 41);
-  EXPECT_EQ(w.PanLevel->width(), 109);
-  EXPECT_EQ(w.labDTMF->height(), 26);
-  EXPECT_EQ(w.labDTMF->width(), w.width());
-  EXPECT_EQ(w.PanControl->height(), 219);
-  EXPECT_EQ(w.labDTMF->Cells(), 61);
-  EXPECT_EQ(w.labDTMF->Caption(), QStringLiteral("DTMF TONE DETECTOR"));
-  EXPECT_EQ(w.MMSpectrum1->objectName(), QStringLiteral("MMSpectrum1"));
+  EXPECT_EQ(Find<QFrame>(w, "PanTitle")->height(), 41);
+  EXPECT_EQ(Find<QFrame>(w, "PanLevel")->width(), 109);
+  EXPECT_EQ(Find<TMMLEDLabel>(w, "labDTMF")->height(), 26);
+  EXPECT_EQ(Find<TMMLEDLabel>(w, "labDTMF")->width(), w.width());
+  EXPECT_EQ(Find<QFrame>(w, "PanControl")->height(), 219);
+  EXPECT_EQ(Find<TMMLEDLabel>(w, "labDTMF")->Cells(), 61);
+  EXPECT_EQ(Find<TMMLEDLabel>(w, "labDTMF")->Caption(), QStringLiteral("DTMF TONE DETECTOR"));
+  EXPECT_EQ(Find<QWidget>(w, "MMSpectrum1")->objectName(), QStringLiteral("MMSpectrum1"));
   // The spectrum fills what the bands leave.
-  EXPECT_EQ(w.MMSpectrum1->width() + w.PanLevel->width(), w.width());
-  EXPECT_GT(w.MMSpectrum1->height(), 300);
-  EXPECT_TRUE(w.PanPlayer->isVisible());
-  EXPECT_FALSE(w.overl->isVisible());
-  EXPECT_FALSE(w.overr->isVisible());
-  EXPECT_EQ(w.Label17->text(), QStringLiteral("-inf"));
-  EXPECT_EQ(w.Label18->toolTip(), QStringLiteral("Click to reset"));
+  EXPECT_EQ(Find<QWidget>(w, "MMSpectrum1")->width() + Find<QFrame>(w, "PanLevel")->width(), w.width());
+  EXPECT_GT(Find<QWidget>(w, "MMSpectrum1")->height(), 300);
+  EXPECT_TRUE(Find<QFrame>(w, "PanPlayer")->isVisible());
+  EXPECT_FALSE(Find<QLabel>(w, "overl")->isVisible());
+  EXPECT_FALSE(Find<QLabel>(w, "overr")->isVisible());
+  EXPECT_EQ(Find<QLabel>(w, "Label17")->text(), QStringLiteral("-inf"));
+  EXPECT_EQ(Find<QLabel>(w, "Label18")->toolTip(), QStringLiteral("Click to reset"));
 }
 
 TEST_F(MainWindow, MenusCarryTheirCaptionsShortcutsAndOnlyWorkingEntriesAreEnabled) {
@@ -169,48 +175,48 @@ TEST_F(MainWindow, MenusCarryTheirCaptionsShortcutsAndOnlyWorkingEntriesAreEnabl
     EXPECT_EQ(a->shortcut(), QKeySequence(QString::fromLatin1(e.shortcut))) << e.name;
     EXPECT_EQ(a->isEnabled(), e.enabled) << e.name;
   }
-  EXPECT_EQ(w.LineIn1->toolTip(), QStringLiteral("The one you choose by recording Input !"));
-  EXPECT_EQ(w.PrintModule1->title(), QStringLiteral("&Print Module"));
-  EXPECT_EQ(w.BackgroundModule1->title(), QStringLiteral("Background Module"));
+  EXPECT_EQ(w.Menus().Action("LineIn1")->toolTip(), QStringLiteral("The one you choose by recording Input !"));
+  EXPECT_EQ(w.Menus().Menu("PrintModule1")->title(), QStringLiteral("&Print Module"));
+  EXPECT_EQ(w.Menus().Menu("BackgroundModule1")->title(), QStringLiteral("Background Module"));
 }
 
 TEST_F(MainWindow, PanelControlsOfLaterWorkAreShownButCannotBeUsedYet) {
   TFrmMain w;
-  for (QWidget* c : std::initializer_list<QWidget*>{w.btnStart, w.btnPause, w.btnStop,
-                                                    w.MMBitmapButton3, w.MMBitmapButton4, w.bntRec,
-                                                    w.bntloop1, w.TrackBar, w.LabReal,
-                                                    w.btnGenerat, w.LabAnalyer}) {
+  for (QWidget* c : std::initializer_list<QWidget*>{Find<TMMBitmapButton>(w, "btnStart"), Find<TMMBitmapButton>(w, "btnPause"), Find<TMMBitmapButton>(w, "btnStop"),
+                                                    Find<TMMBitmapButton>(w, "MMBitmapButton3"), Find<TMMBitmapButton>(w, "MMBitmapButton4"), Find<TMMBitmapButton>(w, "bntRec"),
+                                                    Find<TMMBitmapButton>(w, "bntloop1"), Find<QSlider>(w, "TrackBar"), Find<QPushButton>(w, "LabReal"),
+                                                    Find<QPushButton>(w, "btnGenerat"), Find<QPushButton>(w, "LabAnalyer")}) {
     EXPECT_FALSE(c->isEnabled()) << c->objectName().toStdString();
   }
-  for (QWidget* c : std::initializer_list<QWidget*>{w.btnLoad, w.labTriggerStart, w.tbThresh,
-                                                    w.cb_result, w.LabPlayer, w.LabTrigger}) {
+  for (QWidget* c : std::initializer_list<QWidget*>{Find<TMMBitmapButton>(w, "btnLoad"), Find<QPushButton>(w, "labTriggerStart"), Find<QSlider>(w, "tbThresh"),
+                                                    Find<QCheckBox>(w, "cb_result"), Find<QPushButton>(w, "LabPlayer"), Find<QPushButton>(w, "LabTrigger")}) {
     EXPECT_TRUE(c->isEnabled()) << c->objectName().toStdString();
   }
-  EXPECT_EQ(w.btnLoad->toolTip(), QStringLiteral("Select .wav"));
-  EXPECT_EQ(w.MMBitmapButton3->toolTip(), QStringLiteral("10 % Forward"));
-  EXPECT_EQ(w.MMBitmapButton4->toolTip(), QStringLiteral("10 % Rewind"));
-  EXPECT_EQ(w.labTriggerStart->text(), QStringLiteral("Scan for DTMF Tones"));
-  EXPECT_EQ(w.LabFile->text(), QStringLiteral("No Wav File selected"));
-  EXPECT_EQ(w.labRec->text(), QStringLiteral("No record File selected"));
-  EXPECT_EQ(w.Label10->text(), QStringLiteral("00:00.000"));
-  EXPECT_EQ(w.cb_result->text(), QStringLiteral("Show Results from decodated files"));
-  EXPECT_TRUE(w.cb_result->isChecked());
-  EXPECT_TRUE(w.ed_result->isHidden());
-  EXPECT_EQ(w.LabThreshLow->text(), QStringLiteral("Not loud/ besides noise"));
-  EXPECT_EQ(w.LabThreshHigh->text(), QStringLiteral("Fast (1ms) & Clean"));
-  EXPECT_EQ(w.edts1->MaxValue(), 100000000);
+  EXPECT_EQ(Find<TMMBitmapButton>(w, "btnLoad")->toolTip(), QStringLiteral("Select .wav"));
+  EXPECT_EQ(Find<TMMBitmapButton>(w, "MMBitmapButton3")->toolTip(), QStringLiteral("10 % Forward"));
+  EXPECT_EQ(Find<TMMBitmapButton>(w, "MMBitmapButton4")->toolTip(), QStringLiteral("10 % Rewind"));
+  EXPECT_EQ(Find<QPushButton>(w, "labTriggerStart")->text(), QStringLiteral("Scan for DTMF Tones"));
+  EXPECT_EQ(Find<QLabel>(w, "LabFile")->text(), QStringLiteral("No Wav File selected"));
+  EXPECT_EQ(Find<QLabel>(w, "labRec")->text(), QStringLiteral("No record File selected"));
+  EXPECT_EQ(Find<QLabel>(w, "Label10")->text(), QStringLiteral("00:00.000"));
+  EXPECT_EQ(Find<QCheckBox>(w, "cb_result")->text(), QStringLiteral("Show Results from decodated files"));
+  EXPECT_TRUE(Find<QCheckBox>(w, "cb_result")->isChecked());
+  EXPECT_TRUE(Find<QLineEdit>(w, "ed_result")->isHidden());
+  EXPECT_EQ(Find<QLabel>(w, "LabThreshLow")->text(), QStringLiteral("Not loud/ besides noise"));
+  EXPECT_EQ(Find<QLabel>(w, "LabThreshHigh")->text(), QStringLiteral("Fast (1ms) & Clean"));
+  EXPECT_EQ(Find<TMMNumberEdit>(w, "edts1")->MaxValue(), 100000000);
 }
 
 TEST_F(MainWindow, ExitFromTheMenuOrTheButtonClosesTheWindow) {
   {
     TFrmMain w;
     ShowAndWait(w);
-    w.Exit1->trigger();
+    w.Menus().Action("Exit1")->trigger();
     EXPECT_FALSE(w.isVisible());
   }
   TFrmMain w;
   ShowAndWait(w);
-  QTest::mouseClick(w.LabTrigger, Qt::LeftButton);
+  QTest::mouseClick(Find<QPushButton>(w, "LabTrigger"), Qt::LeftButton);
   EXPECT_FALSE(w.isVisible());
   // Closing stored the window's place.
   EXPECT_EQ(ReadInt(kPreferenceKey, QStringLiteral("left"), 0), 501);
@@ -226,9 +232,9 @@ TEST_F(MainWindow, StartupScreenClosesOnceTheWindowIsShownAndAboutBringsItBack) 
   EXPECT_TRUE(info.isVisible());  // until the main window shows
   ShowAndWait(w);
   EXPECT_FALSE(info.isVisible());
-  w.About1->trigger();
+  w.Menus().Action("About1")->trigger();
   EXPECT_TRUE(info.isVisible());
-  QTest::mouseClick(info.MMLabel13, Qt::LeftButton);
+  QTest::mouseClick(Find<QLabel>(info, "MMLabel13"), Qt::LeftButton);
   EXPECT_FALSE(info.isVisible());
   EXPECT_TRUE(w.isVisible());
 }
@@ -237,10 +243,10 @@ TEST_F(MainWindow, AboutWithoutAStartupScreenMakesItsOwn) {
   TFrmMain w;
   ShowAndWait(w);
   EXPECT_EQ(w.FrmInfo(), nullptr);
-  w.About1->trigger();
+  w.Menus().Action("About1")->trigger();
   ASSERT_NE(w.FrmInfo(), nullptr);
   EXPECT_TRUE(w.FrmInfo()->isVisible());
-  QTest::mouseClick(w.FrmInfo()->Image1, Qt::LeftButton, Qt::NoModifier, QPoint(5, 5));
+  QTest::mouseClick(Find<QWidget>(*w.FrmInfo(), "Image1"), Qt::LeftButton, Qt::NoModifier, QPoint(5, 5));
   EXPECT_FALSE(w.FrmInfo()->isVisible());
 }
 
@@ -248,10 +254,10 @@ TEST_F(MainWindow, ShowResultsCheckBoxFollowsTheStoredIntegerOnly) {
   WriteInt(kPreferenceKey, QStringLiteral("show"), 0);
   {
     TFrmMain w;
-    EXPECT_TRUE(w.cb_result->isChecked());  // read at first show, not before
+    EXPECT_TRUE(Find<QCheckBox>(w, "cb_result")->isChecked());  // read at first show, not before
     ShowAndWait(w);
-    EXPECT_FALSE(w.cb_result->isChecked());
-    w.cb_result->setChecked(true);
+    EXPECT_FALSE(Find<QCheckBox>(w, "cb_result")->isChecked());
+    Find<QCheckBox>(w, "cb_result")->setChecked(true);
     w.close();
   }
   EXPECT_EQ(ReadInt(kPreferenceKey, QStringLiteral("show"), -1), 1);
@@ -259,23 +265,23 @@ TEST_F(MainWindow, ShowResultsCheckBoxFollowsTheStoredIntegerOnly) {
   WritePreference(PreferenceRoot::CurrentUser, kPreferenceKey, QStringLiteral("Show"), "0");
   TFrmMain w;
   ShowAndWait(w);
-  EXPECT_TRUE(w.cb_result->isChecked());
+  EXPECT_TRUE(Find<QCheckBox>(w, "cb_result")->isChecked());
 }
 
 TEST_F(MainWindow, ThresholdSliderShowsItsPositionAndSharesIt) {
   TFrmMain w;
   ShowAndWait(w);
-  EXPECT_EQ(w.tbThresh->minimum(), 50);
-  EXPECT_EQ(w.tbThresh->maximum(), 525);
-  EXPECT_EQ(w.tbThresh->value(), 50);
-  EXPECT_EQ(w.Label8->text(), QStringLiteral("Threshold: 50"));
+  EXPECT_EQ(Find<QSlider>(w, "tbThresh")->minimum(), 50);
+  EXPECT_EQ(Find<QSlider>(w, "tbThresh")->maximum(), 525);
+  EXPECT_EQ(Find<QSlider>(w, "tbThresh")->value(), 50);
+  EXPECT_EQ(Find<QLabel>(w, "Label8")->text(), QStringLiteral("Threshold: 50"));
   EXPECT_EQ(w.ThresholdPosition(), 50);
-  w.tbThresh->setValue(300);
-  EXPECT_EQ(w.Label8->text(), QStringLiteral("Threshold: 300"));
+  Find<QSlider>(w, "tbThresh")->setValue(300);
+  EXPECT_EQ(Find<QLabel>(w, "Label8")->text(), QStringLiteral("Threshold: 300"));
   EXPECT_EQ(w.ThresholdPosition(), 300);
-  w.tbThresh->setFocus();
-  QTest::keyClick(w.tbThresh, Qt::Key_End);
-  EXPECT_EQ(w.Label8->text(), QStringLiteral("Threshold: 525"));
+  Find<QSlider>(w, "tbThresh")->setFocus();
+  QTest::keyClick(Find<QSlider>(w, "tbThresh"), Qt::Key_End);
+  EXPECT_EQ(Find<QLabel>(w, "Label8")->text(), QStringLiteral("Threshold: 525"));
   EXPECT_EQ(w.ThresholdPosition(), 525);
 }
 
@@ -284,15 +290,15 @@ TEST_F(MainWindow, KeyCharactersAndStandardFrequenciesAreSetAtFirstShow) {
   ShowAndWait(w);
   const char* expected[16] = {"0", "1", "2", "3", "4", "5", "6", "7",
                               "8", "9", "*", "#", "A", "B", "C", "D"};
-  for (size_t i = 0; i < 16; ++i) EXPECT_EQ(QString::fromStdString(w.FDecision.KeyChar(static_cast<int>(i))), QString::fromLatin1(expected[i])) << i;
+  for (size_t i = 0; i < 16; ++i) EXPECT_EQ(QString::fromStdString(w.Decision().KeyChar(static_cast<int>(i))), QString::fromLatin1(expected[i])) << i;
   const int columns[4] = {1209, 1336, 1477, 1633};
   const int rows[4] = {697, 770, 852, 941};
   for (size_t i = 0; i < 4; ++i) {
-    EXPECT_EQ(w.FDecision.ColumnFreq(static_cast<int>(i)), columns[i]);
-    EXPECT_EQ(w.FDecision.RowFreq(static_cast<int>(i)), rows[i]);
+    EXPECT_EQ(w.Decision().ColumnFreq(static_cast<int>(i)), columns[i]);
+    EXPECT_EQ(w.Decision().RowFreq(static_cast<int>(i)), rows[i]);
   }
-  EXPECT_FALSE(w.FDecision.KeyReleased());
-  EXPECT_EQ(w.FPeakLeft, -99);
+  EXPECT_FALSE(w.Decision().KeyReleased());
+  EXPECT_EQ(w.TitleBar()->PeakLeft(), -99);
 }
 
 TEST_F(MainWindow, KeysFromAWorkerArriveInOrderNoneLost) {
@@ -306,10 +312,10 @@ TEST_F(MainWindow, KeysFromAWorkerArriveInOrderNoneLost) {
     for (int i = 0; i < 3000; ++i) w.AppendDtmfKey(alphabet.at(i % alphabet.size()));
   });
   // The GUI thread keeps running its loop while the worker appends.
-  EXPECT_TRUE(QTest::qWaitFor([&] { return w.labDTMF->Caption().size() == 3000; }, 10000));
+  EXPECT_TRUE(QTest::qWaitFor([&] { return Find<TMMLEDLabel>(w, "labDTMF")->Caption().size() == 3000; }, 10000));
   worker.join();
   QApplication::processEvents();
-  EXPECT_EQ(w.labDTMF->Caption(), expected);
+  EXPECT_EQ(Find<TMMLEDLabel>(w, "labDTMF")->Caption(), expected);
 }
 
 TEST_F(MainWindow, ReadingTheTextTakesKeysStillOnTheirWayAndClearingDropsThem) {
@@ -322,12 +328,12 @@ TEST_F(MainWindow, ReadingTheTextTakesKeysStillOnTheirWayAndClearingDropsThem) {
   // No event processed yet: the keys are still queued, yet the text has them.
   EXPECT_EQ(w.DtmfText(), QStringLiteral("55501"));
   w.AppendDtmfKey(QStringLiteral("4"));  // on the GUI thread: after them
-  EXPECT_EQ(w.labDTMF->Caption(), QStringLiteral("555014"));
+  EXPECT_EQ(Find<TMMLEDLabel>(w, "labDTMF")->Caption(), QStringLiteral("555014"));
 
   std::thread([&w] { w.AppendDtmfKey(QStringLiteral("9")); }).join();
   w.ClearDtmfText();
   QApplication::processEvents();
-  EXPECT_TRUE(w.labDTMF->Caption().isEmpty());
+  EXPECT_TRUE(Find<TMMLEDLabel>(w, "labDTMF")->Caption().isEmpty());
 }
 
 TEST_F(MainWindow, ProgressFromAWorkerReachesTheGauge) {
@@ -337,48 +343,48 @@ TEST_F(MainWindow, ProgressFromAWorkerReachesTheGauge) {
     for (int i = 0; i <= 20000; ++i) w.SetScanProgress(i * 100 / 20000);
   });
   worker.join();
-  EXPECT_TRUE(QTest::qWaitFor([&] { return w.Gauge->Progress() == 100; }, 5000));
+  EXPECT_TRUE(QTest::qWaitFor([&] { return Find<TMMGauge>(w, "Gauge")->Progress() == 100; }, 5000));
   w.SetScanProgress(250);
-  EXPECT_EQ(w.Gauge->Progress(), 100);
+  EXPECT_EQ(Find<TMMGauge>(w, "Gauge")->Progress(), 100);
   w.SetScanProgress(-4);
-  EXPECT_EQ(w.Gauge->Progress(), 0);
+  EXPECT_EQ(Find<TMMGauge>(w, "Gauge")->Progress(), 0);
 }
 
 TEST_F(MainWindow, PeakLabelsAndOverloadLampsResetOnClick) {
   TFrmMain w;
   ShowAndWait(w);
-  w.Label17->setText(QStringLiteral("-3.00"));
-  w.Label18->setText(QStringLiteral("-4.00"));
-  w.FPeakLeft = 20000;
-  QTest::mouseClick(w.Label18, Qt::LeftButton);
-  EXPECT_EQ(w.Label17->text(), QStringLiteral("-inf"));
-  EXPECT_EQ(w.Label18->text(), QStringLiteral("-inf"));
-  EXPECT_EQ(w.FPeakLeft, -99);
-  w.LEDLeft->SetLit(true);
-  w.LEDRight->SetLit(true);
-  w.overl->show();
-  QTest::mouseClick(w.LEDRight, Qt::LeftButton);
-  EXPECT_FALSE(w.LEDLeft->Lit());
-  EXPECT_FALSE(w.LEDRight->Lit());
-  EXPECT_FALSE(w.overl->isVisible());
+  Find<QLabel>(w, "Label17")->setText(QStringLiteral("-3.00"));
+  Find<QLabel>(w, "Label18")->setText(QStringLiteral("-4.00"));
+  w.TitleBar()->SetPeakLeft(20000);
+  QTest::mouseClick(Find<QLabel>(w, "Label18"), Qt::LeftButton);
+  EXPECT_EQ(Find<QLabel>(w, "Label17")->text(), QStringLiteral("-inf"));
+  EXPECT_EQ(Find<QLabel>(w, "Label18")->text(), QStringLiteral("-inf"));
+  EXPECT_EQ(w.TitleBar()->PeakLeft(), -99);
+  Find<TMMLed>(w, "LEDLeft")->SetLit(true);
+  Find<TMMLed>(w, "LEDRight")->SetLit(true);
+  Find<QLabel>(w, "overl")->show();
+  QTest::mouseClick(Find<TMMLed>(w, "LEDRight"), Qt::LeftButton);
+  EXPECT_FALSE(Find<TMMLed>(w, "LEDLeft")->Lit());
+  EXPECT_FALSE(Find<TMMLed>(w, "LEDRight")->Lit());
+  EXPECT_FALSE(Find<QLabel>(w, "overl")->isVisible());
 }
 
 TEST_F(MainWindow, WavePlayerButtonAndEntryShowThePlayerPanel) {
   TFrmMain w;
   ShowAndWait(w);
-  w.PanPlayer->hide();
-  QTest::mouseClick(w.LabPlayer, Qt::LeftButton);
-  EXPECT_TRUE(w.PanPlayer->isVisible());
-  w.PanPlayer->hide();
-  w.WavePlayer1->trigger();
-  EXPECT_TRUE(w.PanPlayer->isVisible());
+  Find<QFrame>(w, "PanPlayer")->hide();
+  QTest::mouseClick(Find<QPushButton>(w, "LabPlayer"), Qt::LeftButton);
+  EXPECT_TRUE(Find<QFrame>(w, "PanPlayer")->isVisible());
+  Find<QFrame>(w, "PanPlayer")->hide();
+  w.Menus().Action("WavePlayer1")->trigger();
+  EXPECT_TRUE(Find<QFrame>(w, "PanPlayer")->isVisible());
 }
 
 TEST_F(MainWindow, ShowResultsWindowEntryShowsTheResultsWindow) {
   TFrmMain w;
   ShowAndWait(w);
   EXPECT_FALSE(w.f_result()->isVisible());
-  w.N2->trigger();
+  w.Menus().Action("N2")->trigger();
   EXPECT_TRUE(w.f_result()->isVisible());
   // Closing the program takes the results window along.
   w.close();

@@ -3,6 +3,7 @@
 #include <QCoreApplication>
 #include <QTest>
 #include <QThread>
+#include <QTimer>
 #include <atomic>
 #include <stdexcept>
 #include <thread>
@@ -78,6 +79,40 @@ TEST(QtDispatcherTest, ProcessMessagesDoesNothingOffTheGuiThread) {
   EXPECT_FALSE(ran);
   d.ProcessMessages();
   EXPECT_TRUE(ran);
+}
+
+// A wait of the main thread for a worker serves the worker's calls, and
+// nothing else: no timer, no other object's events, no user input, so that
+// no handler of the windows can run in the middle of it.
+TEST(QtDispatcherTest, RunUntilDeliversItsOwnCallsAndNothingElse) {
+  using namespace std::chrono_literals;
+  QtDispatcher d;
+  bool timerFired = false;
+  QTimer::singleShot(0, [&] { timerFired = true; });
+  QObject other;
+  bool otherRan = false;
+  QMetaObject::invokeMethod(&other, [&] { otherRan = true; }, Qt::QueuedConnection);
+  std::atomic<int> served{0};
+  std::thread worker([&] {
+    d.Invoke([&] { ++served; });
+    d.Post([&] { ++served; });
+  });
+  EXPECT_TRUE(d.RunUntil([&] { return served.load() == 2; }, 10s));
+  worker.join();
+  EXPECT_FALSE(timerFired);
+  EXPECT_FALSE(otherRan);
+  // A condition that changes without a posted call is seen once woken.
+  std::atomic<bool> flag{false};
+  std::thread setter([&] {
+    flag = true;
+    d.Wake();
+  });
+  EXPECT_TRUE(d.RunUntil([&] { return flag.load(); }, 10s));
+  setter.join();
+  EXPECT_FALSE(d.RunUntil([] { return false; }, 20ms));
+  QCoreApplication::processEvents();
+  EXPECT_TRUE(timerFired);
+  EXPECT_TRUE(otherRan);
 }
 
 TEST(QtDispatcherTest, CallsStillQueuedWhenTheDispatcherGoesAreDropped) {

@@ -12,15 +12,18 @@
 #include <QTest>
 #include <QTime>
 #include <QTimer>
+#include <algorithm>
 
 #include "TMMGauge.h"
 #include "TMMRadioGroup.h"
 #include "WindowTestEnv.h"
-#include "uMain.h"
-#include "u_results.h"
+#include "TFrmMain.h"
+#include "Tf_result.h"
 
 namespace tv {
 namespace {
+
+using test::Find;
 
 class ResultsWindow : public test::WindowTest {
  protected:
@@ -40,7 +43,7 @@ class ResultsWindow : public test::WindowTest {
   void Scan(const QString& keys, const QString& file) {
     window_->ClearDtmfText();
     window_->AppendDtmfKey(keys);
-    window_->RecordScanResult(file);
+    window_->RecordScanResult(file, window_->DtmfText());
   }
   Tf_result& Results() { return *window_->f_result(); }
 
@@ -50,11 +53,11 @@ class ResultsWindow : public test::WindowTest {
 TEST_F(ResultsWindow, HasItsDesignCaptionSizeAndOptions) {
   EXPECT_EQ(Results().windowTitle(), QStringLiteral("Results of decodated files"));
   EXPECT_EQ(Results().size(), QSize(476, 378));
-  EXPECT_EQ(Results().rg_text->Items(),
+  EXPECT_EQ(Find<TMMRadioGroup>(Results(), "rg_text")->Items(),
             (QStringList{"Save with Date and Filename", "Save only the result"}));
-  EXPECT_EQ(Results().rg_text->ItemIndex(), 0);
-  EXPECT_TRUE(Results().cb_clip->isChecked());
-  EXPECT_EQ(Results().cb_clip->text(), QStringLiteral("Copy the result to Clipboard"));
+  EXPECT_EQ(Find<TMMRadioGroup>(Results(), "rg_text")->ItemIndex(), 0);
+  EXPECT_TRUE(Find<QCheckBox>(Results(), "cb_clip")->isChecked());
+  EXPECT_EQ(Find<QCheckBox>(Results(), "cb_clip")->text(), QStringLiteral("Copy the result to Clipboard"));
   EXPECT_TRUE(Results().Lines().isEmpty());
 }
 
@@ -67,13 +70,14 @@ TEST_F(ResultsWindow, AScanAddsTimeFileResultAndAnEmptyLine) {
   // German long time format, without the zone.
   const QTime at = QTime::fromString(lines[0], QStringLiteral("HH:mm:ss"));
   ASSERT_TRUE(at.isValid()) << lines[0].toStdString();
-  EXPECT_LE(std::abs(before.secsTo(at)), 5);
+  const int apart = std::abs(before.secsTo(at));
+  EXPECT_LE(std::min(apart, 86400 - apart), 5);  // also across midnight
   EXPECT_EQ(lines[1], QStringLiteral("Filename : /data/wav/call_acm_norm.wav"));
   EXPECT_EQ(lines[2], QStringLiteral("Result : 5550147236"));
   EXPECT_EQ(lines[3], QString());
-  EXPECT_EQ(window_->Gauge->Progress(), 0);
-  EXPECT_EQ(window_->ed_result->text(), QStringLiteral("5550147236"));
-  EXPECT_EQ(window_->ed_result->selectedText(), QStringLiteral("5550147236"));
+  EXPECT_EQ(test::Find<TMMGauge>(*window_, "Gauge")->Progress(), 0);
+  EXPECT_EQ(test::Find<QLineEdit>(*window_, "ed_result")->text(), QStringLiteral("5550147236"));
+  EXPECT_EQ(test::Find<QLineEdit>(*window_, "ed_result")->selectedText(), QStringLiteral("5550147236"));
   EXPECT_TRUE(Results().isVisible());
 }
 
@@ -90,19 +94,19 @@ TEST_F(ResultsWindow, AFileWithoutTonesGivesAnEmptyResult) {
   Scan(QString(), QStringLiteral("/x/silence.wav"));
   ASSERT_EQ(Results().Lines().size(), 4);
   EXPECT_EQ(Results().Lines()[2], QStringLiteral("Result : "));
-  Results().rg_text->SetItemIndex(1);
+  Find<TMMRadioGroup>(Results(), "rg_text")->SetItemIndex(1);
   Scan(QString(), QStringLiteral("/x/silence.wav"));
   EXPECT_EQ(Results().Lines().size(), 5);
   EXPECT_EQ(Results().Lines()[4], QString());
 }
 
 TEST_F(ResultsWindow, OnlyTheResultAddsOneLinePerScanWithoutSeparator) {
-  Results().rg_text->SetItemIndex(1);
+  Find<TMMRadioGroup>(Results(), "rg_text")->SetItemIndex(1);
   Scan(QStringLiteral("123"), QStringLiteral("/a.wav"));
   Scan(QStringLiteral("#*D"), QStringLiteral("/b.wav"));
   EXPECT_EQ(Results().Lines(), (QStringList{"123", "#*D"}));
   // The memo keeps all scans; switching back adds the long form.
-  Results().rg_text->SetItemIndex(0);
+  Find<TMMRadioGroup>(Results(), "rg_text")->SetItemIndex(0);
   Scan(QStringLiteral("9"), QStringLiteral("/c.wav"));
   EXPECT_EQ(Results().Lines().size(), 6);
   EXPECT_EQ(Results().Lines()[3], QStringLiteral("Filename : /c.wav"));
@@ -114,17 +118,17 @@ TEST_F(ResultsWindow, TheClipboardHoldsTheLastResultOnlyWhenAsked) {
   EXPECT_EQ(QGuiApplication::clipboard()->text(), QStringLiteral("0815"));
   Scan(QStringLiteral("4711"), QStringLiteral("/b.wav"));
   EXPECT_EQ(QGuiApplication::clipboard()->text(), QStringLiteral("4711"));
-  Results().cb_clip->setChecked(false);
+  Find<QCheckBox>(Results(), "cb_clip")->setChecked(false);
   Scan(QStringLiteral("999"), QStringLiteral("/c.wav"));
   EXPECT_EQ(QGuiApplication::clipboard()->text(), QStringLiteral("4711"));
 }
 
 TEST_F(ResultsWindow, TheWindowIsShownOnlyWhenTheMainWindowAsks) {
-  window_->cb_result->setChecked(false);
+  test::Find<QCheckBox>(*window_, "cb_result")->setChecked(false);
   Scan(QStringLiteral("1"), QStringLiteral("/a.wav"));
   EXPECT_FALSE(Results().isVisible());
   EXPECT_EQ(Results().Lines().size(), 4);  // recorded all the same
-  window_->cb_result->setChecked(true);
+  test::Find<QCheckBox>(*window_, "cb_result")->setChecked(true);
   Scan(QStringLiteral("2"), QStringLiteral("/b.wav"));
   EXPECT_TRUE(Results().isVisible());
 }
@@ -133,10 +137,10 @@ TEST_F(ResultsWindow, SavingWritesCrLfLinesInLatin1ReplacingTheFile) {
   const QString target = File("results.txt");
   test::WriteAll(target.toStdString(), test::Bytes(5000, 'z'));
   Scan(QStringLiteral("55"), QStringLiteral("/w\u00e4v/Gr\u00fc\u00dfe.wav"));
-  Results().rg_text->SetItemIndex(1);
+  Find<TMMRadioGroup>(Results(), "rg_text")->SetItemIndex(1);
   Scan(QStringLiteral("ABCD"), QStringLiteral("/x.wav"));
   Results().SetSaveDialog([&](QWidget*) { return target; });
-  QTest::mouseClick(Results().btn_save, Qt::LeftButton);
+  QTest::mouseClick(Find<QPushButton>(Results(), "btn_save"), Qt::LeftButton);
   const QStringList lines = Results().Lines();
   QByteArray expected;
   expected += lines[0].toLatin1() + "\r\n";
@@ -158,7 +162,7 @@ TEST_F(ResultsWindow, CancellingTheSaveDialogWritesNothing) {
     asked = true;
     return QString();
   });
-  Results().btn_save->click();
+  Find<QPushButton>(Results(), "btn_save")->click();
   EXPECT_TRUE(asked);
   EXPECT_TRUE(QDir(File("")).entryList(QStringList{"*.txt"}, QDir::Files).isEmpty());
   EXPECT_TRUE(messages_.empty());
@@ -166,10 +170,10 @@ TEST_F(ResultsWindow, CancellingTheSaveDialogWritesNothing) {
 
 TEST_F(ResultsWindow, AFileThatCannotBeWrittenIsReportedAndNothingChanges) {
   Scan(QStringLiteral("77"), QStringLiteral("/a.wav"));
-  const QString memo = Results().mem_result->toPlainText();
+  const QString memo = Find<QPlainTextEdit>(Results(), "mem_result")->toPlainText();
   const QString missingFolder = File("no/such/folder/r.txt");
   Results().SetSaveDialog([&](QWidget*) { return missingFolder; });
-  Results().btn_save->click();
+  Find<QPushButton>(Results(), "btn_save")->click();
   ASSERT_EQ(messages_.size(), 1u);
   EXPECT_EQ(messages_[0].second, MessageKind::Error);
   EXPECT_TRUE(messages_[0].first.contains(QStringLiteral("r.txt")));
@@ -178,14 +182,14 @@ TEST_F(ResultsWindow, AFileThatCannotBeWrittenIsReportedAndNothingChanges) {
   const QString folder = File("taken.txt");
   ASSERT_TRUE(QDir().mkpath(folder));
   Results().SetSaveDialog([&](QWidget*) { return folder; });
-  Results().btn_save->click();
+  Find<QPushButton>(Results(), "btn_save")->click();
   EXPECT_EQ(messages_.size(), 2u);
   EXPECT_TRUE(QFileInfo(folder).isDir());
-  EXPECT_EQ(Results().mem_result->toPlainText(), memo);
+  EXPECT_EQ(Find<QPlainTextEdit>(Results(), "mem_result")->toPlainText(), memo);
 }
 
 TEST_F(ResultsWindow, TheSaveDialogAddsTheTxtExtension) {
-  Results().rg_text->SetItemIndex(1);
+  Find<TMMRadioGroup>(Results(), "rg_text")->SetItemIndex(1);
   Scan(QStringLiteral("42"), QStringLiteral("/a.wav"));
   const QString folder = QDir::cleanPath(File(""));
   bool answered = false;
@@ -201,7 +205,7 @@ TEST_F(ResultsWindow, TheSaveDialogAddsTheTxtExtension) {
     static_cast<QDialog*>(dialog)->accept();  // QFileDialog hides accept()
     answered = true;
   });
-  Results().btn_save->click();
+  Find<QPushButton>(Results(), "btn_save")->click();
   EXPECT_TRUE(answered);
 
   const test::Bytes bytes = test::ReadAll((folder + QStringLiteral("/decoded.txt")).toStdString());
@@ -212,7 +216,7 @@ TEST_F(ResultsWindow, ItsPlaceIsTheSameStoredValueAsTheMainWindowsPlace) {
   Results().show();
   EXPECT_EQ(Results().pos(), QPoint(0, 0));  // nothing stored
   Results().move(210, 160);
-  Results().btn_close->click();
+  Find<QPushButton>(Results(), "btn_close")->click();
   EXPECT_FALSE(Results().isVisible());
   EXPECT_EQ(ReadInt(kPreferenceKey, QStringLiteral("left"), 0), 210);
   EXPECT_EQ(ReadInt(kPreferenceKey, QStringLiteral("top"), 0), 160);
@@ -224,8 +228,8 @@ TEST_F(ResultsWindow, ItsPlaceIsTheSameStoredValueAsTheMainWindowsPlace) {
 }
 
 TEST_F(ResultsWindow, LinesTypedByTheUserStayLinesOfTheirOwn) {
-  Results().mem_result->setPlainText(QStringLiteral("note"));
-  Results().rg_text->SetItemIndex(1);
+  Find<QPlainTextEdit>(Results(), "mem_result")->setPlainText(QStringLiteral("note"));
+  Find<TMMRadioGroup>(Results(), "rg_text")->SetItemIndex(1);
   Scan(QStringLiteral("1"), QStringLiteral("/a.wav"));
   EXPECT_EQ(Results().Lines(), (QStringList{"note", "1"}));
 }

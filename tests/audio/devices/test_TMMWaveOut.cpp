@@ -5,7 +5,7 @@
 #include <gtest/gtest.h>
 
 #include "DeviceTestParts.h"
-#include "MMWaveFile.h"
+#include "TMMWaveFile.h"
 #include "TestFiles.h"
 
 namespace tv {

@@ -12,8 +12,8 @@
 #include <vector>
 
 #include "../wavefile/ChainHelpers.h"
-#include "MMAudio.h"
-#include "MMWave.h"
+#include "TMMAudioFile.h"
+#include "TMMWave.h"
 #include "RunProcess.h"
 #include "TestFiles.h"
 

@@ -6,9 +6,9 @@
 #include <chrono>
 
 #include "MMDispatch.h"
-#include "MMTrigg.h"
-#include "MMWave.h"
-#include "MMWaveFile.h"
+#include "TMMTrigger.h"
+#include "TMMWave.h"
+#include "TMMWaveFile.h"
 #include "TestFiles.h"
 #include "TriggerTestParts.h"
 

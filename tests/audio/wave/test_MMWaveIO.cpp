@@ -57,7 +57,7 @@ TEST(WaveIO, CreatedChunksGetTheirSizesAndPadOnAscend) {
   name.ckid = FourCC("INAM");
   // INAM lies inside the LIST: a search among the RIFF's children misses it.
   EXPECT_EQ(io.Descend(name, &riff, kFindChunk), ioChunkNotFound);
-  io.Seek(12, SEEK_SET);
+  ASSERT_EQ(io.Seek(12, SEEK_SET), 12);
   TMMChunkInfo list;
   list.fccType = FourCC("INFO");
   ASSERT_EQ(io.Descend(list, &riff, kFindList), ioOk);
@@ -85,7 +85,7 @@ TEST(WaveIO, ReadsSeeBufferedWritesAndSeeksStayInTheFile) {
   EXPECT_EQ(io.Seek(-5, SEEK_SET), -1);
   EXPECT_EQ(io.Seek(-10, SEEK_END), 90);
   EXPECT_EQ(io.Write("\xFF", 1), 1);
-  io.Seek(85, SEEK_SET);
+  ASSERT_EQ(io.Seek(85, SEEK_SET), 85);
   uint8_t got[10];
   EXPECT_EQ(io.Read(got, 10), 10);
   EXPECT_EQ(got[5], 0xFF);

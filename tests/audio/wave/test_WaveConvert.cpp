@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "MMWave.h"
+#include "TMMWave.h"
 #include "TestFiles.h"
 
 namespace tv {
@@ -109,7 +109,7 @@ TEST(WaveConvert, SameFormatCopiesTheDataExactlyAndTheTags) {
     w.SetInfo(FourCC("INAM"), "call");
     w.SetDispEntries({{1, {'h', 'i'}}});
     w.WriteData(data.data(), static_cast<int32_t>(data.size()));
-    w.CloseFile();
+    EXPECT_TRUE(w.CloseFile());
   }
   TMMWave wave;
   wave.SetFileName(src);

@@ -7,7 +7,7 @@
 #include <string>
 #include <sys/resource.h>
 
-#include "MMWave.h"
+#include "TMMWave.h"
 #include "TestFiles.h"
 
 namespace tv {
@@ -91,7 +91,7 @@ TEST(WaveRead, ReadsToTheEndThenAnswersMinusOne) {
   while ((n = wave.ReadData(buf, 300)) > 0) got.insert(got.end(), buf, buf + n);
   EXPECT_EQ(got, data);
   EXPECT_EQ(wave.Position(), 1000);
-  wave.CloseFile();
+  EXPECT_TRUE(wave.CloseFile());
   EXPECT_EQ(wave.Position(), 0);
   EXPECT_EQ(wave.BytesLeft(), 0);
 }
@@ -136,7 +136,7 @@ TEST_P(WaveWrite, RoundTripsEveryPcmLayout) {
       ASSERT_EQ(wave.WriteData(data.data() + at, n), n);
     }
     EXPECT_EQ(wave.TotalSamples(), 1234);
-    wave.CloseFile();
+    EXPECT_TRUE(wave.CloseFile());
     EXPECT_EQ(wave.FileSize(), 44 + static_cast<int64_t>(data.size()));
   }
   const Bytes file = test::ReadAll(path);
@@ -207,7 +207,7 @@ TEST(WaveWriteFile, NonPcmFilesGetTheirWholeRecordAndAFactChunk) {
     wave.CreateFile(path, f.get());
     const Bytes blocks = Pattern(1024);
     wave.WriteData(blocks.data(), 1024);
-    wave.CloseFile();
+    EXPECT_TRUE(wave.CloseFile());
   }
   const Bytes file = test::ReadAll(path);
   EXPECT_EQ(test::Get32(file, 16), 20u);
@@ -235,7 +235,7 @@ TEST(WaveWriteFile, InfoAndDisplayChunksFollowTheDataInTheirOrder) {
     wave.SetInfo(FourCC("INAM"), "");
     wave.SetDispEntries({{1, {'t', 'x', 't'}}, {8, {9, 9}}, {3, {1}}});
     wave.WriteData("abc", 3);
-    wave.CloseFile();
+    EXPECT_TRUE(wave.CloseFile());
   }
   const Bytes file = test::ReadAll(path);
   const size_t data = FindChunk(file, "data");
@@ -271,7 +271,7 @@ TEST(WaveWriteFile, AppendingRecomputesSizesAndKeepsTheTrailingChunks) {
     wave.CreateFile(path, f.get());
     wave.SetInfo(FourCC("ICMT"), "take one");
     wave.WriteData(first.data(), 400);
-    wave.CloseFile();
+    EXPECT_TRUE(wave.CloseFile());
   }
   for (int round = 0; round < 2; ++round) {
     TMMWave wave;
@@ -279,7 +279,7 @@ TEST(WaveWriteFile, AppendingRecomputesSizesAndKeepsTheTrailingChunks) {
     wave.OpenFile();
     wave.SeekToEnd();
     EXPECT_EQ(wave.WriteData(second.data(), 600), 600);
-    wave.CloseFile();
+    EXPECT_TRUE(wave.CloseFile());
   }
   TMMWave back;
   back.SetFileName(path);
@@ -305,7 +305,7 @@ TEST(WaveWriteFile, OverwritingInsideTheDataKeepsItsLength) {
   wave.OpenFile();
   wave.SetPosition(10);
   EXPECT_EQ(wave.WriteData("zz", 2), 2);
-  wave.CloseFile();
+  EXPECT_TRUE(wave.CloseFile());
   const Bytes file = test::ReadAll(path);
   EXPECT_EQ(test::Get32(file, 40), 100u);
   EXPECT_EQ(file[44 + 10], 'z');
@@ -335,7 +335,7 @@ TEST(WaveWriteFile, WriteFailureLeavesAValidFile) {
       if (wave.WriteData(block.data(), 4096) != 4096) break;
       writtenOk += 4096;
     }
-    wave.CloseFile();
+    EXPECT_FALSE(wave.CloseFile());  // not everything reached the disk
     setrlimit(RLIMIT_FSIZE, &old);
   }
   std::signal(SIGXFSZ, oldHandler);
@@ -393,7 +393,7 @@ TEST(WaveLarge, DataBeyondTwoGigabytes) {
   const Bytes more(64, 1);
   EXPECT_EQ(wave.WriteData(more.data(), 64), 20);
   EXPECT_EQ(wave.WriteData(more.data(), 4), 0);
-  wave.CloseFile();
+  EXPECT_TRUE(wave.CloseFile());
   const uint64_t size = std::filesystem::file_size(path);
   EXPECT_EQ(size, head.size() + dataBytes + 24);
   std::FILE* f = std::fopen(path.c_str(), "rb");

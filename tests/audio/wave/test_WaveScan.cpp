@@ -4,7 +4,7 @@
 
 #include <string>
 
-#include "MMWave.h"
+#include "TMMWave.h"
 #include "TestFiles.h"
 
 namespace tv {

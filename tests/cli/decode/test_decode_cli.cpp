@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <filesystem>
 #include <set>
 #include <string>
@@ -172,6 +173,34 @@ TEST(DecodeCli, BadInputFailsWithAClearMessageAndTheRestStillDecodes) {
   EXPECT_EQ(Listing(dir.Path()), before);
   const auto json = RunProcess(kDecoder, {"--json", dir.File("missing.wav")});
   EXPECT_EQ(json.out, "{\"file\": \"" + dir.File("missing.wav") + "\", \"error\": \"no such file\"}\n");
+}
+
+// The disk fails while a file is being scanned: that file is reported as not
+// decoded, with the reason, instead of its partial keys passing for a result;
+// the next file is still decoded.
+TEST(DecodeCli, AReadErrorDuringTheScanFailsThatFile) {
+  TempDir dir;
+  DtmfSignalOptions o;
+  WriteDtmfWave(dir.File("call.wav"), "0123456789", o);
+  WriteDtmfWave(dir.File("good.wav"), "7", o);
+  const char* asan = std::getenv("ASAN_OPTIONS");
+  const std::vector<std::string> env = {
+      std::string("LD_PRELOAD=") + TONVISTA_FAILING_READ,
+      "TONVISTA_FAIL_READ_SUFFIX=call_acm_norm.wav",
+      "TONVISTA_FAIL_READ_FROM=100000",
+      // The sanitizer runtime need not come first when a library is preloaded.
+      std::string("ASAN_OPTIONS=") + (asan != nullptr ? asan : "") + ":verify_asan_link_order=0"};
+  auto r = RunProcess(kDecoder, {dir.File("call.wav"), dir.File("good.wav")}, {}, env);
+  EXPECT_EQ(r.exitCode, 1);
+  EXPECT_EQ(r.err, "tonvista-decode: " + dir.File("call.wav") + ": Error reading wave file\n");
+  EXPECT_EQ(r.out, dir.File("good.wav") + ": 7\n");
+  r = RunProcess(kDecoder, {"--json", dir.File("call.wav")}, {}, env);
+  EXPECT_EQ(r.exitCode, 1);
+  EXPECT_EQ(r.out, "{\"file\": \"" + dir.File("call.wav") + "\", \"error\": \"Error reading wave file\"}\n");
+  // Without the failing disk the same file decodes.
+  r = RunProcess(kDecoder, {dir.File("call.wav")});
+  EXPECT_EQ(r.exitCode, 0) << r.err;
+  EXPECT_EQ(r.out, dir.File("call.wav") + ": 0123456789\n");
 }
 
 TEST(DecodeCli, UnreadableFile) {

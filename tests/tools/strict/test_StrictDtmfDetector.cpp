@@ -18,7 +18,7 @@
 #include "DtmfCorpus.h"
 #include "DtmfKeys.h"
 #include "DtmfSynth.h"
-#include "MMWave.h"
+#include "TMMWave.h"
 #include "RunProcess.h"
 #include "TestFiles.h"
 
@@ -60,7 +60,7 @@ std::vector<StrictDtmfKey> DecodeFile(const std::string& file) {
   std::vector<uint8_t> bytes(static_cast<size_t>(wave.DataSize()));
   wave.OpenFile();
   const int32_t n = wave.ReadData(bytes.data(), static_cast<int32_t>(bytes.size()));
-  wave.CloseFile();
+  (void)wave.CloseFile();  // read only
   bytes.resize(static_cast<size_t>(std::max(n, 0)));
   return Decode(bytes, static_cast<int>(f->nSamplesPerSec), f->nChannels, f->wBitsPerSample);
 }

@@ -6,10 +6,10 @@
 #include <string>
 #include <vector>
 
-#include "MMWave.h"
+#include "TMMWave.h"
 #include "TestFiles.h"
-#include "WaveSplit.h"
-#include "WaveSwap.h"
+#include "WaveSplitter.h"
+#include "WaveSwapper.h"
 
 namespace tv {
 namespace {

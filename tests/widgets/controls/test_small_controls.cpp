@@ -7,6 +7,7 @@
 
 #include "TMMBitmapButton.h"
 #include "TMMGauge.h"
+#include "TMMLEDMode.h"
 #include "TMMLEDPanel.h"
 #include "TMMLed.h"
 #include "TMMRadioGroup.h"
