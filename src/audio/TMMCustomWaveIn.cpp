@@ -663,6 +663,7 @@ void TMMCustomWaveIn::FailClosed() {
   state_.fetch_or(wsOpen);
   closing_.store(false);
   closePending_.store(false);
+  closeClaim_.Reset();
   try {
     Close();
   } catch (...) {
@@ -685,6 +686,7 @@ void TMMCustomWaveIn::Open() {
   if (PWaveFormat() == nullptr) RaiseError(LoadResString(SInvalidWaveFormat));
   if (IsOpen()) Close();
   if (IsOpen() || closing_.load()) return;
+  closeClaim_.Reset();
   try {
     stopping_.store(false);
     resetting_.store(false);
@@ -836,6 +838,7 @@ void TMMCustomWaveIn::Close() {
     // A stop that failed still leaves the device stopped.
     state_.fetch_and(~(wsStarted | wsPaused));
   }
+  if (!closeClaim_.Claim(closing_)) return;
   closePending_.store(false);
   bool closed = true;
   const HWAVE h = handle_.load();

@@ -21,6 +21,7 @@
 #include <vector>
 
 #include "TMMAllocator.h"
+#include "TMMCloseClaim.h"
 #include "MMDSPObj.h"
 #include "MMErrors.h"
 #include "MMEvent.h"
@@ -198,6 +199,7 @@ class TMMCustomWaveIn : public TMMCustomSoundComponent {
 
   std::atomic<bool> closing_{false};
   std::atomic<bool> closePending_{false};
+  TMMCloseClaim closeClaim_;
   std::atomic<bool> stopping_{false};
   std::atomic<bool> resetting_{false};
   std::atomic<bool> stopPending_{false};

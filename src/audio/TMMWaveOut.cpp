@@ -634,6 +634,7 @@ void TMMWaveOut::FailClosed() {
   state_.fetch_or(wsOpen);
   closing_.store(false);
   closePending_.store(false);
+  closeClaim_.Reset();
   try {
     Close();
   } catch (...) {
@@ -656,6 +657,7 @@ void TMMWaveOut::Open() {
   if (PWaveFormat() == nullptr) RaiseError(Prefixed("WaveOutOpen:", SInvalidWaveFormat));
   if (IsOpen()) Close();
   if (IsOpen() || closing_.load()) return;
+  closeClaim_.Reset();
   closing_.store(false);
   resetting_.store(false);
   stopping_.store(false);
@@ -942,6 +944,7 @@ void TMMWaveOut::Close() {
     }
     state_.fetch_and(~(wsStarted | wsPaused));
   }
+  if (!closeClaim_.Claim(closing_)) return;
   closePending_.store(false);
   bool closed = true;
   const HWAVE h = handle_.load();

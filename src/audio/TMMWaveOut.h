@@ -19,6 +19,7 @@
 #include <vector>
 
 #include "TMMAllocator.h"
+#include "TMMCloseClaim.h"
 #include "MMDSPObj.h"
 #include "MMErrors.h"
 #include "MMEvent.h"
@@ -206,6 +207,7 @@ class TMMWaveOut : public TMMCustomWaveOutComponent {
   std::atomic<int32_t> loopsLeft_{0};
   std::atomic<bool> closing_{false};
   std::atomic<bool> closePending_{false};
+  TMMCloseClaim closeClaim_;
   std::atomic<bool> stopping_{false};
   std::atomic<bool> resetting_{false};
   std::atomic<bool> stopPending_{false};
