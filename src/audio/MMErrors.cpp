@@ -127,4 +127,8 @@ void HandleApplicationError() {
   }
 }
 
+std::string PrefixedMessage(const char* prefix, int id) {
+  return std::string(prefix) + kLFCR + LoadResString(id);
+}
+
 }  // namespace tv

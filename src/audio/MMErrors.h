@@ -53,6 +53,8 @@ enum MessageId : int {
 
 // Text of a message id; an id without a text gives the text of SUnknownError.
 std::string LoadResString(int id);
+// A message of the table under the name of the call that failed, on a line of its own.
+std::string PrefixedMessage(const char* prefix, int id);
 
 // Line feed then carriage return: joins an operation prefix and its cause.
 inline constexpr const char* kLFCR = "\n\r";

@@ -14,10 +14,6 @@ namespace {
 constexpr auto kWorkerTimeout = std::chrono::milliseconds(5000);
 constexpr auto kForever = std::chrono::hours(24 * 365);
 
-std::string Prefixed(const char* prefix, int id) {
-  return std::string(prefix) + kLFCR + LoadResString(id);
-}
-
 }  // namespace
 
 // ---------------------------------------------------------------------------
@@ -337,13 +333,13 @@ void TMMTrigger::StartWorker() {
     thread_->Resume();
   } catch (const std::system_error&) {
     thread_.reset();
-    Error(Prefixed("Trigger:", SCouldNotCreateThread));
+    Error(PrefixedMessage("Trigger:", SCouldNotCreateThread));
   }
   TMMTriggerThread* worker = thread_.get();
   if (!Await([worker](const Status&) { return worker->answered_; }, kWorkerTimeout)) {
     thread_->Terminate();
     abandoned_.push_back(std::move(thread_));
-    Error(Prefixed("Trigger:", SCouldNotCreateThread));
+    Error(PrefixedMessage("Trigger:", SCouldNotCreateThread));
   }
 }
 
@@ -383,7 +379,7 @@ void TMMTrigger::ReleaseBuffer() {
 }
 
 void TMMTrigger::DriverOpen() {
-  if (PWaveFormat() == nullptr) Error(Prefixed("TriggerOpen:", SInvalidWaveFormat));
+  if (PWaveFormat() == nullptr) Error(PrefixedMessage("TriggerOpen:", SInvalidWaveFormat));
   if (IsOpen()) DriverClose();
   bool proceed = false;
   Change([&](Status& s) {
@@ -439,7 +435,7 @@ void TMMTrigger::DriverStart() {
       });
     } else {
       ChainStop();
-      Error(Prefixed("TriggerStart:", SUnableToStartDevice));
+      Error(PrefixedMessage("TriggerStart:", SUnableToStartDevice));
     }
   } catch (...) {
     const std::exception_ptr error = std::current_exception();
