@@ -1,8 +1,10 @@
 #include "TMMWaveRecorder.h"
 
 #include <algorithm>
+#include <chrono>
 #include <cstring>
 
+#include "MMDispatch.h"
 #include "MMErrors.h"
 #include "MMNotice.h"
 #include "MMPCMSup.h"
@@ -76,8 +78,9 @@ void TMMWaveRecorder::Wire() {
 
 void TMMWaveRecorder::WriterClosed() {
   // The writer closes itself when the disk fills or a write fails: the
-  // capture must end with it.
-  Stop();
+  // capture must end with it. The delivery that stored the last buffer may
+  // be waiting for this very call, so the stop is not waited for.
+  StopRecording(false);
   const std::string error = writer_.WriteError();
   if (error.empty() || errorReported_.exchange(true)) return;
   if (OnError) OnError(this);
@@ -96,12 +99,21 @@ void TMMWaveRecorder::Record() {
   waveIn_.Start();
 }
 
-void TMMWaveRecorder::Stop() {
+void TMMWaveRecorder::Stop() { StopRecording(true); }
+
+void TMMWaveRecorder::StopRecording(bool wait) {
   // The input's own stop walk reaches here too, its started bit already
   // cleared: then only this node's flags change.
   if (waveIn_.IsStarted() || waveIn_.IsPaused()) {
     waveIn_.Stop();
     waveIn_.Close();
+    // A delivery under way on the capture thread defers the stop to the
+    // main thread. The caller expects a finished file when Stop returns
+    // (the window loads it at once), so the main thread waits for it.
+    if (wait && waveIn_.IsOpen() && waveIn_.CallBackMode() == cmThread &&
+        MainDispatcher().IsMainThread()) {
+      MainDispatcher().RunUntil([this] { return !waveIn_.IsOpen(); }, std::chrono::seconds(5));
+    }
   }
   TMMDSPComponent::Stop();
 }

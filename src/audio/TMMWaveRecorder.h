@@ -46,8 +46,11 @@ class TMMWaveRecorder : public TMMDSPComponent {
   // when the Wave has no file name. Errors of the device or the file are
   // raised (EMMWaveInError, EMMWaveError) and leave nothing recording.
   void Record();
-  // Ends the recording and finishes the file. Also what the chain's own
-  // Stop reaches; then it only clears this node's flags.
+  // Ends the recording and finishes the file: when it returns on the main
+  // thread the file is complete under its name, unless it was called from
+  // inside a delivery of the main thread (cmWindow: an OnData handler),
+  // where the stop completes once that delivery has returned. Also what the
+  // chain's own Stop reaches; then it only clears this node's flags.
   void Stop() override;
   // Holds and resumes the capture while recording.
   void Pause() override;
@@ -118,6 +121,7 @@ class TMMWaveRecorder : public TMMDSPComponent {
 
  private:
   void Wire();
+  void StopRecording(bool wait);
   void WriterClosed();
 
   TMMWaveIn waveIn_;

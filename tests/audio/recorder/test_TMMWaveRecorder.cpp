@@ -226,7 +226,8 @@ TEST_F(WaveRecorderTest, ANewFileNameWhileRecordingStopsItAndKeepsWhatWasRecorde
 
 TEST_F(WaveRecorderTest, FormatPropertiesAndTheReadOnlyInputFormat) {
   std::vector<std::string> notices;
-  SetInformationHandler([&](const std::string&, const std::string& text) { notices.push_back(text); });
+  SetInformationHandler(
+      [&](const std::string&, const std::string& text) { notices.push_back(text); });
   TMMWaveRecorder rec("Recorder", devices);
   Setup(rec);
   // A format given to the recorder is what the input records.
@@ -244,7 +245,8 @@ TEST_F(WaveRecorderTest, FormatPropertiesAndTheReadOnlyInputFormat) {
   const std::string before = rec.InputFormat();
   rec.SetInputFormat("PCM 48 kHz");
   EXPECT_EQ(rec.InputFormat(), before);
-  EXPECT_EQ(notices, std::vector<std::string>{"This is a read-only property, please use SelectFormat."});
+  EXPECT_EQ(notices,
+            std::vector<std::string>{"This is a read-only property, please use SelectFormat."});
   SetInformationHandler(nullptr);
 
   rec.SetTimeFormat(tfSample);
