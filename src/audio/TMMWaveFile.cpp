@@ -156,7 +156,9 @@ void TMMWaveFile::SetPWaveFormat(const WAVEFORMATEX* value) {
 }
 
 struct TMMWaveFile::OwnChange {
-  explicit OwnChange(TMMWaveFile& f) : file(f) { file.ownChangeThread_.store(std::this_thread::get_id()); }
+  explicit OwnChange(TMMWaveFile& f) : file(f) {
+    file.ownChangeThread_.store(std::this_thread::get_id());
+  }
   ~OwnChange() { file.ownChangeThread_.store(std::thread::id{}); }
   OwnChange(const OwnChange&) = delete;
   OwnChange& operator=(const OwnChange&) = delete;
