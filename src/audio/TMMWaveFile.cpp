@@ -198,6 +198,7 @@ void TMMWaveFile::Open() {
   if (fileOpen_.load()) return;
   TMMWave& wave = Wave();
   writing_ = false;
+  stored_.store(false);
   if (Writer()) {
     SetWriteError({});
     SetPWaveFormat(Input()->PWaveFormat());
@@ -251,7 +252,11 @@ bool TMMWaveFile::Commit(bool finished) {
   const std::string named = wave.FileName();
   std::error_code ec;
   bool placed = false;
-  if (HeaderMatchesData(partial)) {
+  if (!stored_.load() && std::filesystem::exists(std::filesystem::symlink_status(target, ec))) {
+    // Nothing was recorded (a start that failed, or an immediate stop): an
+    // empty file is no reason to give up the one there.
+    std::filesystem::remove(partial, ec);
+  } else if (HeaderMatchesData(partial)) {
     std::filesystem::rename(partial, target, ec);
     placed = !ec;
     // Left where it is, the recording is at least not lost.
@@ -321,7 +326,9 @@ void TMMWaveFile::Store(PWaveHdr buffer) {
   // A full disk ends the recording, as a recorder is expected to: not an
   // error, and what reached the disk stays a valid file.
   const bool full = DiskFree(FolderOfFile(wave.FileName())) < need;
-  if (full || wave.WriteData(buffer->lpData, bytes) != bytes) {
+  const int32_t written = full ? 0 : wave.WriteData(buffer->lpData, bytes);
+  if (written > 0) stored_.store(true);
+  if (written != bytes) {
     SetWriteError(LoadResString(full ? SDiskFullRecording : SErrorWritingWaveFile));
     (void)CloseWave();
     TMMCustomWaveFile::Close();

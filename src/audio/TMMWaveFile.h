@@ -144,7 +144,8 @@ class TMMWaveFile : public TMMCustomWaveFile {
   // Closes the file; false when a written file could not be finished.
   bool CloseWave();
   // Puts the finished recording in place of the target; false when it
-  // could not, with the target left as it was.
+  // could not, with the target left as it was. A recording that stored
+  // nothing leaves an existing target as it was.
   bool Commit(bool finished);
   void SetWriteError(const std::string& text);
   void FireSynchronized(const TNotifyEvent& event);
@@ -158,6 +159,7 @@ class TMMWaveFile : public TMMCustomWaveFile {
   std::atomic<uint8_t> silence_{0};
   int64_t startPosition_ = 0;
   bool writing_ = false;
+  std::atomic<bool> stored_{false};
   std::atomic<std::thread::id> ownChangeThread_{};
   // A new file is written beside its target and renamed over it once it is
   // finished, so that a failed recording never costs the file it replaces.

@@ -259,13 +259,28 @@ TEST_F(WaveRecorderTest, FormatPropertiesAndTheReadOnlyInputFormat) {
   EXPECT_FALSE(rec.Wave().FileMustExist());
 }
 
-TEST_F(WaveRecorderTest, AFolderThatCannotBeWrittenFailsAtStartAndTouchesNothing) {
+TEST_F(WaveRecorderTest, AStartThatFailsTouchesNothing) {
   TMMWaveRecorder rec("Recorder", devices);
   Setup(rec);
   rec.SetFileName(dir.File("missing/take.wav"));
   EXPECT_THROW(rec.Record(), EMMWaveError);
   EXPECT_EQ(rec.State(), wsClosed);
   EXPECT_EQ(OtherFiles(dir, {}), std::vector<std::string>{});
+
+  // The file is created before the device reports itself open; a device
+  // that never does leaves the earlier recording as it was.
+  TMMVirtualFaults silent;
+  silent.OpenNotifyDelayMs = -1;
+  devices.SetInputFaults(silent);
+  const std::string kept = dir.File("kept.wav");
+  const Bytes before = PcmWave(16, 2, kStereo16Rate, Bytes(40, 5));
+  WriteAll(kept, before);
+  rec.SetFileName(kept);
+  EXPECT_THROW(rec.Record(), EMMWaveInError);
+  EXPECT_EQ(rec.State(), wsClosed);
+  EXPECT_EQ(ReadAll(kept), before);
+  EXPECT_EQ(OtherFiles(dir, {"kept.wav"}), std::vector<std::string>{});
+  devices.SetInputFaults({});
 
   // Permissions bind everyone but the superuser.
   if (geteuid() != 0) {
