@@ -7,6 +7,7 @@
 #include <cstring>
 
 #include "MMPCMSup.h"
+#include "TMMConnector.h"
 
 namespace tv {
 
@@ -38,6 +39,7 @@ TMMLevelCalc::TMMLevelCalc(std::function<void()> peakMoved) : peakMoved_(std::mo
 }
 
 TMMLevelCalc::~TMMLevelCalc() {
+  TMMConnector::DisplayRemoved(this);
   // Waits for a tick that is running, so no callback outlives the meter.
   TimerList::Unregister(timer_);
 }

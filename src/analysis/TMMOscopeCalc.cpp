@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "MMPCMSup.h"
+#include "TMMConnector.h"
 
 namespace tv {
 
@@ -34,7 +35,10 @@ TMMOscopeCalc::TMMOscopeCalc() {
   List().push_back(this);
 }
 
-TMMOscopeCalc::~TMMOscopeCalc() { std::erase(List(), this); }
+TMMOscopeCalc::~TMMOscopeCalc() {
+  TMMConnector::DisplayRemoved(this);
+  std::erase(List(), this);
+}
 
 const std::vector<TMMOscopeCalc*>& TMMOscopeCalc::Oscilloscopes() { return List(); }
 

@@ -15,6 +15,7 @@
 
 #include "MMPCMSup.h"
 #include "MMUtils.h"
+#include "TMMConnector.h"
 
 namespace tv {
 
@@ -64,6 +65,7 @@ TMMSpectrumCalc::TMMSpectrumCalc()
 }
 
 TMMSpectrumCalc::~TMMSpectrumCalc() {
+  TMMConnector::DisplayRemoved(this);
   // Waits for a tick that is running our callback.
   TimerList::Unregister(timerEntry_);
   timerEntry_ = nullptr;

@@ -51,6 +51,8 @@ constexpr Entry kMessages[] = {
     {SUnableToOpenDevice, "Unable to open device"},
     {SUnableToCloseDevice, "Unable to close device"},
     {SAppendFormatMismatch, "The wave format differs from the file to append to"},
+    {SDiskFullRecording, "The disk is full: the recording was stopped and saved up to this point"},
+    {SReadOnlyInputFormat, "This is a read-only property, please use SelectFormat."},
     {SNotEnoughTimers, "Not enough timers available"},
     {SNoDisplayConversion, "The displays can't show this format: no conversion to PCM is available"},
 };

@@ -47,6 +47,8 @@ enum MessageId : int {
   SUnableToOpenDevice = 28162,
   SUnableToCloseDevice = 28163,
   SAppendFormatMismatch = 28201,
+  SDiskFullRecording = 28210,
+  SReadOnlyInputFormat = 28211,
   SNotEnoughTimers = 28240,
   SNoDisplayConversion = 28241,
 };

@@ -640,6 +640,9 @@ void TMMCustomWaveIn::StopNotification() {
     std::lock_guard lock(lock_);
     if (depth_.load() > 0) {
       stopPending_.store(true);
+      // A deferred stop that meets the next delivery (the buffers the
+      // reset returns) is deferred again: that delivery must post it anew.
+      stopPosted_.store(false);
       return;
     }
     queued_ = 0;

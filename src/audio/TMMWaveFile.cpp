@@ -4,7 +4,12 @@
 #include <cctype>
 #include <cstring>
 #include <filesystem>
+#include <fstream>
+#include <utility>
 
+#include <unistd.h>
+
+#include "MMByteOrder.h"
 #include "MMErrors.h"
 
 namespace tv {
@@ -14,6 +19,43 @@ namespace {
 std::string Upper(std::string s) {
   for (char& c : s) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
   return s;
+}
+
+// A name beside `target` that no file has yet.
+std::string PartialName(const std::string& target) {
+  static std::atomic<uint32_t> counter{0};
+  const std::filesystem::path t(target);
+  std::error_code ec;
+  for (;;) {
+    const std::filesystem::path p =
+        t.parent_path() / (t.filename().string() + "." + std::to_string(getpid()) + "-" +
+                           std::to_string(counter.fetch_add(1)) + ".part");
+    if (!std::filesystem::exists(std::filesystem::symlink_status(p, ec))) return p.string();
+  }
+}
+
+// True when the RIFF size covers the file exactly and the data chunk lies
+// inside it: what a player relies on.
+bool HeaderMatchesData(const std::string& path) {
+  std::error_code ec;
+  const auto size = static_cast<int64_t>(std::filesystem::file_size(path, ec));
+  if (ec || size < 12) return false;
+  std::ifstream in(path, std::ios::binary);
+  uint8_t head[12];
+  if (!in.read(reinterpret_cast<char*>(head), 12)) return false;
+  if (LoadLE32(head) != kFourCCRiff || LoadLE32(head + 8) != kFourCCWave) return false;
+  const int64_t riff = LoadLE32(head + 4);
+  if (riff + 8 != size && !(riff == kMaxChunkSize && size > riff + 8)) return false;
+  int64_t at = 12;
+  while (at + 8 <= size) {
+    uint8_t chunk[8];
+    in.seekg(at);
+    if (!in.read(reinterpret_cast<char*>(chunk), 8)) return false;
+    const int64_t length = LoadLE32(chunk + 4);
+    if (LoadLE32(chunk) == kFourCCData) return at + 8 + length <= size;
+    at += 8 + length + (length & 1);
+  }
+  return false;
 }
 
 }  // namespace
@@ -113,7 +155,29 @@ void TMMWaveFile::SetPWaveFormat(const WAVEFORMATEX* value) {
   silence_.store(SilenceByte(PWaveFormat()));
 }
 
+struct TMMWaveFile::OwnChange {
+  explicit OwnChange(TMMWaveFile& f) : file(f) {
+    file.ownChangeThread_.store(std::this_thread::get_id());
+  }
+  ~OwnChange() { file.ownChangeThread_.store(std::thread::id{}); }
+  OwnChange(const OwnChange&) = delete;
+  OwnChange& operator=(const OwnChange&) = delete;
+  TMMWaveFile& file;
+};
+
+std::string TMMWaveFile::WriteError() const {
+  std::lock_guard lock(errorLock_);
+  return writeError_;
+}
+
+void TMMWaveFile::SetWriteError(const std::string& text) {
+  std::lock_guard lock(errorLock_);
+  // The first cause is the one worth telling.
+  if (writeError_.empty() || text.empty()) writeError_ = text;
+}
+
 void TMMWaveFile::WaveChanged() {
+  if (ownChangeThread_.load() == std::this_thread::get_id()) return;
   if (OnChange) OnChange(this);
   try {
     if (Wave().FileMustExist() || Wave().PWaveFormat() != nullptr) SetPWaveFormat(Wave().PWaveFormat());
@@ -133,21 +197,26 @@ void TMMWaveFile::Open() {
   TMMCustomWaveFile::Open();
   if (fileOpen_.load()) return;
   TMMWave& wave = Wave();
+  writing_ = false;
+  stored_.store(false);
   if (Writer()) {
+    SetWriteError({});
     SetPWaveFormat(Input()->PWaveFormat());
     const WAVEFORMATEX* f = PWaveFormat();
     const std::string name = wave.FileName();
     if (f != nullptr && !name.empty()) {
       if (OverwriteExisting() || wave.Empty()) {
-        wave.CreateFile(name, f);
+        CreateForWriting(name, f);
       } else {
         // Samples of another layout would turn the existing file to noise.
         if (!SameWaveFormat(wave.PWaveFormat(), f)) {
           throw EMMWaveError(LoadResString(SAppendFormatMismatch));
         }
+        OwnChange own(*this);
         wave.OpenFile();
         wave.SeekToEnd();
       }
+      writing_ = wave.IsOpen();
     }
   } else if (!wave.Empty()) {
     wave.OpenFile();
@@ -157,6 +226,57 @@ void TMMWaveFile::Open() {
     fileOpen_.store(true);
     FireSynchronized(OnOpen);
   }
+}
+
+void TMMWaveFile::CreateForWriting(const std::string& name, const WAVEFORMATEX* format) {
+  const std::string target = ExpandFileName(name);
+  std::error_code ec;
+  const auto status = std::filesystem::symlink_status(target, ec);
+  // Only a file can be replaced by a recording.
+  if (std::filesystem::exists(status) && !std::filesystem::is_regular_file(status) &&
+      !std::filesystem::is_symlink(status)) {
+    throw EMMWaveError(LoadResString(SUnableToCreateWaveFile));
+  }
+  const std::string partial = PartialName(target);
+  OwnChange own(*this);
+  // An unwritable folder fails here, before anything was touched.
+  Wave().CreateFile(partial, format);
+  target_ = target;
+  partial_ = partial;
+}
+
+bool TMMWaveFile::Commit(bool finished) {
+  const std::string target = std::exchange(target_, {});
+  const std::string partial = std::exchange(partial_, {});
+  TMMWave& wave = Wave();
+  const std::string named = wave.FileName();
+  std::error_code ec;
+  bool placed = false;
+  if (!stored_.load() && std::filesystem::exists(std::filesystem::symlink_status(target, ec))) {
+    // Nothing was recorded (a start that failed, or an immediate stop): an
+    // empty file is no reason to give up the one there.
+    std::filesystem::remove(partial, ec);
+  } else if (HeaderMatchesData(partial)) {
+    std::filesystem::rename(partial, target, ec);
+    placed = !ec;
+    // Left where it is, the recording is at least not lost.
+    if (!placed) finished = false;
+  } else {
+    std::filesystem::remove(partial, ec);
+    finished = false;
+  }
+  if (!finished) SetWriteError(LoadResString(SErrorWritingWaveFile));
+  // The wave shows the recording under its own name (or the file it was to
+  // replace, when that stays).
+  if (named == partial || named == target) {
+    OwnChange own(*this);
+    try {
+      wave.SetFileName(placed || !std::filesystem::exists(partial, ec) ? target : partial);
+    } catch (const std::exception&) {
+      // The name stays; the file behind it is as the rename left it.
+    }
+  }
+  return finished;
 }
 
 void TMMWaveFile::Start() {
@@ -184,12 +304,17 @@ bool TMMWaveFile::CloseWave() {
   if (!fileOpen_.exchange(false)) return true;
   Stop();
   TMMWave& wave = Wave();
-  const bool writer = Writer();
+  const bool writer = std::exchange(writing_, false);
   if (writer && wave.Empty()) {
     const uint8_t zeros[4] = {0, 0, 0, 0};
     (void)wave.WriteData(zeros, 4);  // a failure shows in CloseFile
   }
-  const bool finished = wave.CloseFile() || !writer;
+  bool finished = wave.CloseFile() || !writer;
+  if (!partial_.empty()) {
+    finished = Commit(finished);
+  } else if (!finished) {
+    SetWriteError(LoadResString(SErrorWritingWaveFile));
+  }
   FireSynchronized(OnClose);
   return finished;
 }
@@ -200,8 +325,11 @@ void TMMWaveFile::Store(PWaveHdr buffer) {
   const int32_t bytes = static_cast<int32_t>(buffer->dwBytesRecorded);
   // A full disk ends the recording, as a recorder is expected to: not an
   // error, and what reached the disk stays a valid file.
-  if (DiskFree(FolderOfFile(wave.FileName())) < need ||
-      wave.WriteData(buffer->lpData, bytes) != bytes) {
+  const bool full = DiskFree(FolderOfFile(wave.FileName())) < need;
+  const int32_t written = full ? 0 : wave.WriteData(buffer->lpData, bytes);
+  if (written > 0) stored_.store(true);
+  if (written != bytes) {
+    SetWriteError(LoadResString(full ? SDiskFullRecording : SErrorWritingWaveFile));
     (void)CloseWave();
     TMMCustomWaveFile::Close();
   }

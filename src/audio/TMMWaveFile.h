@@ -7,8 +7,10 @@
 #include <atomic>
 #include <cstdint>
 #include <memory>
+#include <mutex>
 #include <span>
 #include <string>
+#include <thread>
 
 #include "MMDSPObj.h"
 #include "MMObsrv.h"
@@ -115,7 +117,14 @@ class TMMWaveFile : public TMMCustomWaveFile {
 
   bool OverwriteExisting() const { return overwriteExisting_.load(); }
   void SetOverwriteExisting(bool value) { overwriteExisting_.store(value); }
+  // Whether a name given to the Wave must name an existing file; a writer
+  // sets it false so that it can be given the name of a file to come.
+  bool FileMustExist() const { return Wave().FileMustExist(); }
+  void SetFileMustExist(bool value) { Wave().SetFileMustExist(value); }
   bool FileOpen() const { return fileOpen_.load(); }
+  // Why the writer ended early or could not finish its file (a full disk, a
+  // failed write); empty after a clean close. Cleared by Open.
+  std::string WriteError() const;
 
   void SetPWaveFormat(const WAVEFORMATEX* value) override;
   void Open() override;
@@ -130,16 +139,34 @@ class TMMWaveFile : public TMMCustomWaveFile {
 
  private:
   bool Writer() const { return Input() != nullptr; }
+  void CreateForWriting(const std::string& name, const WAVEFORMATEX* format);
   void Store(PWaveHdr buffer);
   // Closes the file; false when a written file could not be finished.
   bool CloseWave();
+  // Puts the finished recording in place of the target; false when it
+  // could not, with the target left as it was. A recording that stored
+  // nothing leaves an existing target as it was.
+  bool Commit(bool finished);
+  void SetWriteError(const std::string& text);
   void FireSynchronized(const TNotifyEvent& event);
+  // The writer's own creating and reloading of its wave is no change of
+  // the wave for those watching the component.
+  struct OwnChange;
 
   std::atomic<bool> overwriteExisting_{true};
   std::atomic<bool> fileOpen_{false};
   std::atomic<bool> fileStarted_{false};
   std::atomic<uint8_t> silence_{0};
   int64_t startPosition_ = 0;
+  bool writing_ = false;
+  std::atomic<bool> stored_{false};
+  std::atomic<std::thread::id> ownChangeThread_{};
+  // A new file is written beside its target and renamed over it once it is
+  // finished, so that a failed recording never costs the file it replaces.
+  std::string target_;
+  std::string partial_;
+  mutable std::mutex errorLock_;
+  std::string writeError_;
 };
 
 }  // namespace tv

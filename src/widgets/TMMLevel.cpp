@@ -7,6 +7,7 @@
 #include <cstdlib>
 
 #include "MMPCMSup.h"
+#include "TMMConnector.h"
 
 namespace tv {
 
@@ -58,7 +59,8 @@ TMMLevel::TMMLevel(QWidget* parent)
 
 TMMLevel::TMMLevel(Design design, QWidget* parent) : TMMLevel(parent) { ApplyDesign(design); }
 
-TMMLevel::~TMMLevel() = default;
+// Unlinked before the widget goes, so no feed reaches it half destroyed.
+TMMLevel::~TMMLevel() { TMMConnector::DisplayRemoved(&calc_); }
 
 void TMMLevel::ApplyDesign(Design design) {
   static const char* const kNames[] = {"MMLevel1", "MMLevel2", "MMLevel3", "MMLevel4"};

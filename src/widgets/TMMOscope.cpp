@@ -6,6 +6,7 @@
 #include <cmath>
 
 #include "MMPCMSup.h"
+#include "TMMConnector.h"
 
 namespace tv {
 
@@ -28,7 +29,8 @@ TMMOscope::TMMOscope(QWidget* parent) : QWidget(parent) {
   calc_.SetClientSize(width(), height());
 }
 
-TMMOscope::~TMMOscope() = default;
+// Unlinked before the widget goes, so no feed reaches it half destroyed.
+TMMOscope::~TMMOscope() { TMMConnector::DisplayRemoved(&calc_); }
 
 void TMMOscope::ApplyGeneratorDesign() {
   setObjectName(QStringLiteral("MMOscope1"));

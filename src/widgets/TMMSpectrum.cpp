@@ -1,6 +1,7 @@
 // The spectrum control: design values, layout, properties and the mouse
 // readout. The drawing is in TMMSpectrumPaint.cpp.
 #include "TMMSpectrum.h"
+#include "TMMConnector.h"
 
 #include <QCursor>
 #include <QEvent>
@@ -42,7 +43,11 @@ TMMSpectrum::TMMSpectrum(QWidget* parent, TMMSpectrumDesign design)
   EnsureLayout();
 }
 
-TMMSpectrum::~TMMSpectrum() { calc_.OnRedraw = nullptr; }
+// Unlinked before the widget goes, so no feed reaches it half destroyed.
+TMMSpectrum::~TMMSpectrum() {
+  TMMConnector::DisplayRemoved(&calc_);
+  calc_.OnRedraw = nullptr;
+}
 
 void TMMSpectrum::ApplyDesign(TMMSpectrumDesign design) {
   if (design == TMMSpectrumDesign::Component) return;
