@@ -64,6 +64,18 @@ const std::vector<TSettingKey>& AnalyzerSettingKeys() {
   return keys;
 }
 
+int32_t* IntSetting(TAnalyzerSettings& settings, std::size_t index) {
+  const auto& e = Entries();
+  if (index >= e.size() || e[index].Field.Bool) return nullptr;
+  return &IntOf(settings, e[index].Field);
+}
+
+bool* BoolSetting(TAnalyzerSettings& settings, std::size_t index) {
+  const auto& e = Entries();
+  if (index >= e.size() || !e[index].Field.Bool) return nullptr;
+  return &(settings.*(e[index].Field.Bool));
+}
+
 TAnalyzerSettings ReadAnalyzerSettings(const TIniText& text) {
   TAnalyzerSettings s;
   for (const Entry& e : Entries()) {

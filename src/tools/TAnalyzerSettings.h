@@ -66,6 +66,11 @@ struct TSettingKey {
 // "Bar5", "Bar6", "Bar7".
 const std::vector<TSettingKey>& AnalyzerSettingKeys();
 
+// The value of entry `index` of AnalyzerSettingKeys(): an integer (null for
+// a check box), or a check box's state (null for the others).
+int32_t* IntSetting(TAnalyzerSettings& settings, std::size_t index);
+bool* BoolSetting(TAnalyzerSettings& settings, std::size_t index);
+
 // Reads every entry. A missing file, section or key or an unparsable
 // number gives -1 for an integer (also a colour or an overload point) and
 // true for a check box.

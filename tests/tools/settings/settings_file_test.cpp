@@ -1,7 +1,9 @@
 // Settings files: the classic initialization-file rules, the analyzer's
 // keys, and files that are damaged, hostile or cannot be written.
 #include <gtest/gtest.h>
+#include <signal.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <filesystem>
@@ -306,6 +308,34 @@ TEST(AnalyzerSettings, AFailedSaveLeavesTheOldFile) {
   EXPECT_FALSE(WriteAnalyzerSettings(path, TAnalyzerSettings{}, error));
   EXPECT_NE(error.find("too large"), std::string::npos) << error;
   EXPECT_EQ(fs::file_size(path), huge.size());
+}
+
+TEST(AnalyzerSettings, AWriterKilledAtAnyMomentLeavesAWholeFile) {
+  TempDir dir;
+  const std::string path = dir.File("Default.prj");
+  TAnalyzerSettings a;
+  TAnalyzerSettings b;
+  b.SpinFreq1 = 1477;
+  b.Color.fill(0x00FF00);
+  b.CheckBox7 = true;
+  std::string error;
+  ASSERT_TRUE(WriteAnalyzerSettings(path, a, error));
+  for (int round = 0; round < 12; ++round) {
+    const pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+      for (int i = 0;; ++i) {
+        std::string e;
+        WriteAnalyzerSettings(path, (i % 2) ? a : b, e);
+      }
+    }
+    ::usleep(static_cast<useconds_t>(3000 + round * 1700));
+    ::kill(child, SIGKILL);
+    int status = 0;
+    ::waitpid(child, &status, 0);
+    const TAnalyzerSettings now = ReadAnalyzerSettings(path);
+    EXPECT_TRUE(now == a || now == b) << "round " << round;
+  }
 }
 
 }  // namespace
