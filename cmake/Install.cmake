@@ -52,7 +52,7 @@ set(CPACK_PACKAGE_NAME tonvista)
 set(CPACK_PACKAGE_VENDOR Quellfon)
 set(CPACK_PACKAGE_CONTACT "Quellfon <tonvista@quellfon.example>")
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "DTMF tone decoder and audio measuring bench")
-set(CPACK_PACKAGE_DESCRIPTION
+string(CONCAT CPACK_PACKAGE_DESCRIPTION
   "Tonvista finds the DTMF key tones in recorded telephone calls: it converts\n"
   "a wave or MP3 file, normalises it and scans it, and collects the keys with\n"
   "the file name and time. Around the decoder it is a small audio measuring\n"
