@@ -27,7 +27,8 @@ TMMLEDSpin* OverloadSpin(QWidget* parent, const char* name, int value) {
 
 }  // namespace
 
-TfOutfitSpec::TfOutfitSpec(QWidget* parent) : QWidget(parent, Qt::Window) {
+TfOutfitSpec::TfOutfitSpec(QWidget* parent) : QDialog(parent) {
+  setModal(false);
   setObjectName(QStringLiteral("TfOutfitSpec"));
   setWindowTitle(QStringLiteral("Bars preference"));
 

@@ -1,10 +1,12 @@
 // "Bars preference": the colours and overload points of the main spectrum,
 // its two level meters and the background spectrum. Shown without blocking
 // the main window; every change reaches the displays at once (the
-// background's shows when its picture is next drawn).
+// background's shows when its picture is next drawn). A dialog, so that its
+// spin boxes, named like some of the main window's, are never taken for the
+// main window's own.
 #pragma once
 
-#include <QWidget>
+#include <QDialog>
 #include <array>
 
 #include "TAnalyzerSettings.h"
@@ -16,7 +18,7 @@ class TMMLEDSpin;
 class TMMLevel;
 class TMMSpectrum;
 
-class TfOutfitSpec : public QWidget {
+class TfOutfitSpec : public QDialog {
   Q_OBJECT
 
  public:

@@ -88,7 +88,9 @@ TEST_F(SettingsFiles, EveryControlSurvivesASaveAndALoadIntoANewWindow) {
   TAnalyzerSettings saved;
   {
     TFrmMain w;
-    TfOutfitSpec bars;
+    // Owned by the main window, as the program has it: its "MMLEDSpin55"
+    // is not the main window's decay.
+    TfOutfitSpec& bars = *new TfOutfitSpec(&w);
     ChangeEverything(w, bars);
     TSettingsFiles files(HostFor(w, bars));
     ASSERT_TRUE(files.Save(path));
