@@ -353,13 +353,14 @@ std::string FormatResult(const std::string& file, const std::string& problem, co
   return file + " (left): " + left + "\n" + file + " (right): " + right + "\n";
 }
 
-// The described scan of a converted file; --channel each scans it once
-// per channel.
+// The described scan of a file, converted and normalised in memory, or of
+// the converted file (`converted`); --channel each scans it once per
+// channel.
 tv::ScanResult ScanDescribed(tv::DtmfScanner& scanner, const std::string& file, const Options& options,
-                             bool perChannel) {
+                             bool perChannel, bool converted) {
   auto scanChannel = [&](tv::TMMChannel channel) {
     scanner.PeakDetect().SetChannel(channel);
-    return scanner.Scan(file);
+    return converted ? scanner.Scan(file) : scanner.ScanConvertedInMemory(file);
   };
   switch (options.channel) {
     case tv::DtmfChannelChoice::Left: return scanChannel(tv::chLeft);
@@ -557,6 +558,13 @@ int main(int argc, char** argv) {
       } catch (const std::exception& e) {
         problem = tv::OneLineMessage(e.what());
       }
+    } else if (!options.keep) {
+      // No file needs to be written: the conversion runs in memory.
+      try {
+        result = ScanDescribed(scanner, file, options, perChannel, false);
+      } catch (const std::exception& e) {
+        problem = tv::OneLineMessage(e.what());
+      }
     } else {
       try {
         tv::DtmfConverter converter;
@@ -565,7 +573,7 @@ int main(int argc, char** argv) {
         if (!options.keep) Track(0, converted);
         const std::string normalized = converter.NormalizeFile(converted);
         if (!options.keep && normalized != converted) Track(1, normalized);
-        result = ScanDescribed(scanner, normalized, options, perChannel);
+        result = ScanDescribed(scanner, normalized, options, perChannel, true);
       } catch (const std::exception& e) {
         problem = tv::OneLineMessage(e.what());
       }

@@ -128,6 +128,16 @@ class DtmfScanner {
   // Scans a file and waits for the end, running the main dispatcher (call
   // it on the main thread). An error that ended the scan is thrown here.
   ScanResult Scan(const std::string& fileName);
+  // The described scan of a PCM wave file without writing a file: it is
+  // converted to 16-bit stereo 44100 Hz and normalised as a load does,
+  // block by block in memory (one pass for the peak, one for the scan),
+  // and the decision runs on the scan's buffers from its own bins, with the
+  // peak detector's length, window and channel. The keys and positions are
+  // those of scanning the converted and normalised files; memory stays
+  // bounded whatever the length. Runs on the calling thread, OnKey and
+  // OnProgress with it; no OnFinished. Errors of the wave file layer are
+  // thrown.
+  ScanResult ScanConvertedInMemory(const std::string& fileName);
   // The result of the last scan that finished.
   const ScanResult& LastResult() const { return last_; }
 

@@ -190,11 +190,12 @@ TEST(DecodeCli, AReadErrorDuringTheScanFailsThatFile) {
       "TONVISTA_FAIL_READ_FROM=100000",
       // The sanitizer runtime need not come first when a library is preloaded.
       std::string("ASAN_OPTIONS=") + (asan != nullptr ? asan : "") + ":verify_asan_link_order=0"};
-  auto r = RunProcess(kDecoder, {"--detector=described", dir.File("call.wav"), dir.File("good.wav")}, {}, env);
+  auto r = RunProcess(kDecoder, {"--detector=described", "--keep", dir.File("call.wav"), dir.File("good.wav")}, {},
+                      env);
   EXPECT_EQ(r.exitCode, 1);
   EXPECT_EQ(r.err, "tonvista-decode: " + dir.File("call.wav") + ": Error reading wave file\n");
   EXPECT_EQ(r.out, dir.File("good.wav") + ": 7\n");
-  r = RunProcess(kDecoder, {"--detector=described", "--json", dir.File("call.wav")}, {}, env);
+  r = RunProcess(kDecoder, {"--detector=described", "--keep", "--json", dir.File("call.wav")}, {}, env);
   EXPECT_EQ(r.exitCode, 1);
   EXPECT_EQ(r.out, "{\"file\": \"" + dir.File("call.wav") + "\", \"error\": \"Error reading wave file\"}\n");
   // Without the failing disk the same file decodes.

@@ -225,5 +225,73 @@ TEST_F(ScanDetectorTest, DecisionBinsFollowTheDetectorsChannel) {
   EXPECT_EQ(scanner.Scan(dir.File("p.wav")).keys, "36");
 }
 
+TEST_F(ScanDetectorTest, InMemoryConversionScansAsTheFilesDo) {
+  // Every way the conversion can go (rates held and dropped, 8-bit
+  // widened, mono doubled, a second pair of channels dropped), quiet files
+  // that the normalisation lifts and loud ones it leaves, a file cut short.
+  struct Case {
+    const char* name;
+    int rate, bits, channels;
+    double levelDb, noiseDb;
+  };
+  const Case cases[] = {{"m8k.wav", 8000, 16, 1, -20, -45},   {"s11k8.wav", 11025, 8, 2, -9, -40},
+                        {"m22k8.wav", 22050, 8, 1, -25, -50}, {"s44k.wav", 44100, 16, 2, -14, -38},
+                        {"s48k.wav", 48000, 16, 2, -18, -42}, {"q16k.wav", 16000, 16, 4, -12, -40},
+                        {"loud.wav", 8000, 16, 1, -0.5, -200}};
+  for (const Case& c : cases) {
+    DtmfSignalOptions o;
+    o.rate = c.rate;
+    o.bits = c.bits;
+    o.channels = c.channels;
+    o.levelDb = c.levelDb;
+    o.noiseDb = c.noiseDb;
+    o.toneMs = 45;
+    o.gapMs = 40;
+    o.seed = 3;
+    const std::string source = dir.File(c.name);
+    if (c.channels == 4) {
+      // The synthesiser writes every channel alike; the third and fourth
+      // channels get other keys, which the conversion must drop.
+      DtmfSignalOptions one = o;
+      one.channels = 1;
+      const auto front = SynthesizeDtmf("0123456789*#ABCD", one);
+      const auto back = SynthesizeDtmf("DCBA#*9876543210", one);
+      std::vector<double> all;
+      for (size_t i = 0; i < front.size(); ++i) {
+        all.insert(all.end(), {front[i], front[i], i < back.size() ? back[i] : 0.0, i < back.size() ? back[i] : 0.0});
+      }
+      test::WriteAll(source, test::PcmWave(16, 4, 16000, PcmBytes(all, one)));
+    } else {
+      WriteDtmfWave(source, "0123456789*#ABCD", o);
+    }
+    const std::string normalized = Prepared(source);
+    DtmfScanner files, memory;
+    files.SetPaced(false);
+    memory.SetDecisionBinsOnly(true);
+    for (int threshold : {50, 150, 400}) {
+      files.SetThreshold(threshold);
+      memory.SetThreshold(threshold);
+      const ScanResult a = files.Scan(normalized);
+      const ScanResult b = memory.ScanConvertedInMemory(source);
+      SCOPED_TRACE(std::string(c.name) + " at " + std::to_string(threshold));
+      EXPECT_EQ(a.keys, b.keys);
+      ASSERT_EQ(a.events.size(), b.events.size());
+      for (size_t i = 0; i < a.events.size(); ++i) EXPECT_EQ(a.events[i].positionMs, b.events[i].positionMs);
+    }
+  }
+  // Cut short: the header promises more than the file holds.
+  DtmfSignalOptions o;
+  WriteDtmfWave(dir.File("cut.wav"), "0123456789", o);
+  test::Bytes bytes = test::ReadAll(dir.File("cut.wav"));
+  bytes.resize(bytes.size() - 9000);
+  test::WriteAll(dir.File("cut.wav"), bytes);
+  DtmfScanner files, memory;
+  files.SetPaced(false);
+  EXPECT_EQ(memory.ScanConvertedInMemory(dir.File("cut.wav")).keys, files.Scan(Prepared(dir.File("cut.wav"))).keys);
+  // Not PCM audio.
+  test::WriteAll(dir.File("text.wav"), test::Bytes(100, 'x'));
+  EXPECT_THROW(memory.ScanConvertedInMemory(dir.File("text.wav")), std::exception);
+}
+
 }  // namespace
 }  // namespace tv
