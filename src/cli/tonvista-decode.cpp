@@ -308,7 +308,7 @@ int ParseArguments(int argc, char** argv, Options& o) {
     std::fprintf(stderr, "tonvista-decode: no wave file given (try --help)\n");
     return 2;
   }
-  if (o.jobs == 0) o.jobs = static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
+  if (o.jobs == 0) o.jobs = static_cast<int>(std::clamp(std::thread::hardware_concurrency(), 1u, 1024u));
   return -1;
 }
 
@@ -391,9 +391,25 @@ bool DecodesEachChannel(const std::string& file, const Options& options) {
   return tv::ScanWaveFile(file, info) == 0 && info.Format && info.Format->nChannels == 2;
 }
 
+// The jobs running, so that a signal that ends this run ends them too
+// (each removes its own temporary files).
+constexpr size_t kMaxJobs = 1024;
+volatile pid_t gJobs[kMaxJobs] = {};
+
+void OnParallelSignal(int sig) {
+  for (auto& pid : gJobs) {
+    if (pid > 0) kill(pid, SIGTERM);
+  }
+  std::signal(sig, SIG_DFL);
+  std::raise(sig);
+}
+
 // Decodes the files N at a time, each in a child run of this program with
 // -j 1, and prints what each printed in the order of the files.
 int RunParallel(const Options& options, const char* self) {
+  for (int sig : {SIGINT, SIGTERM, SIGHUP}) std::signal(sig, OnParallelSignal);
+  // A reader that goes away ends the run here, not as a write error.
+  std::signal(SIGPIPE, SIG_DFL);
   std::vector<std::string> common = {self};
   common.push_back(std::string("--detector=") + tv::DtmfDetectorKindName(options.detector));
   common.push_back(std::string("--channel=") + tv::DtmfChannelChoiceName(options.channel));
@@ -441,6 +457,14 @@ int RunParallel(const Options& options, const char* self) {
     posix_spawn_file_actions_destroy(&actions);
     close(outPipe[1]);
     close(errPipe[1]);
+    if (rc == 0) {
+      for (auto& slot : gJobs) {
+        if (slot == 0) {
+          slot = job.pid;
+          break;
+        }
+      }
+    }
     if (rc != 0) {
       close(outPipe[0]);
       close(errPipe[0]);
@@ -497,6 +521,9 @@ int RunParallel(const Options& options, const char* self) {
       if (j.done || j.out >= 0 || j.err >= 0) continue;
       int ws = 0;
       while (waitpid(j.pid, &ws, 0) < 0 && errno == EINTR) {
+      }
+      for (auto& slot : gJobs) {
+        if (slot == j.pid) slot = 0;
       }
       if (WIFEXITED(ws)) {
         j.status = WEXITSTATUS(ws);

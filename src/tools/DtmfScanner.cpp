@@ -275,6 +275,8 @@ void ReadSourceBlocks(TMMWave& wave, const Step& step) {
 }  // namespace
 
 ScanResult DtmfScanner::ScanConvertedInMemory(const std::string& fileName) {
+  // The decision and its bins are the trigger scan's too.
+  if (Busy()) throw std::logic_error("A scan is already under way");
   TMMWave wave;
   wave.SetFileName(fileName);
   const WAVEFORMATEX* f = wave.PWaveFormat();
