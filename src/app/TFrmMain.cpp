@@ -206,6 +206,8 @@ void TFrmMain::FormShow() {
   titleBar_->SetPeakLeft(TTitleBar::kPeakReset);
   titleBar_->SetPeakRight(TTitleBar::kPeakReset);
   Decision().SetStandard();
+  scan_->Scanner().SetDetector(TfDtmf::StoredStrictToneCheck() ? DtmfDetectorKind::Strict
+                                                                : DtmfDetectorKind::Described);
   if (frmInfo_ != nullptr) frmInfo_->close();
 }
 
@@ -259,6 +261,8 @@ void TFrmMain::ApplyDtmfFrequencies() {
     rows[static_cast<size_t>(i)] = fDtmf_->Edit(i + 4)->Value();
   }
   Decision().SetFrequencies(columns, rows);
+  scan_->Scanner().SetDetector(fDtmf_->StrictToneCheck() ? DtmfDetectorKind::Strict
+                                                         : DtmfDetectorKind::Described);
 }
 
 void TFrmMain::N2Click() {

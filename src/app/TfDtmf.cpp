@@ -1,5 +1,6 @@
 #include "TfDtmf.h"
 
+#include <QCheckBox>
 #include <QFrame>
 #include <QGridLayout>
 #include <QHBoxLayout>
@@ -112,6 +113,14 @@ TfDtmf::TfDtmf(QWidget* parent) : QDialog(parent) {
   factRow->addWidget(offsetSpin_);
   outer->addLayout(factRow);
 
+  strictCheck_ = new QCheckBox(QStringLiteral("Strict tone check"), this);
+  strictCheck_->setObjectName(QStringLiteral("cbStrict"));
+  strictCheck_->setToolTip(
+      QStringLiteral("Accept only tones that meet the telephone receiver limits (frequency, duration, "
+                     "twist, noise) and ignore speech and music; uses the standard frequencies"));
+  strictCheck_->setChecked(false);
+  outer->addWidget(strictCheck_);
+
   auto* buttons = new QHBoxLayout();
   buttons->addStretch(1);
   auto* closeButton = new QPushButton(QStringLiteral("Close"), this);
@@ -158,6 +167,7 @@ void TfDtmf::FormShow() {
       ReadPreference(root, kDtmfPreferenceKey, QStringLiteral("Custom"), customGroup_->ItemIndex()));
   offsetSpin_->SetValue(
       ReadPreference(root, kDtmfPreferenceKey, QStringLiteral("Factor"), offsetSpin_->Value()));
+  strictCheck_->setChecked(StoredStrictToneCheck());
   if (customGroup_->ItemIndex() != 1) {
     SetStandardValues();
     return;
@@ -172,6 +182,7 @@ void TfDtmf::FormClose() {
   const auto root = PreferenceRoot::CurrentUser;
   WritePreference(root, kDtmfPreferenceKey, QStringLiteral("Custom"), customGroup_->ItemIndex());
   WritePreference(root, kDtmfPreferenceKey, QStringLiteral("Factor"), offsetSpin_->Value());
+  WritePreference(root, kDtmfPreferenceKey, QStringLiteral("Strict"), strictCheck_->isChecked());
   if (customGroup_->ItemIndex() == 1) {
     for (size_t i = 0; i < edits_.size(); ++i) {
       WritePreference(root, kDtmfPreferenceKey, QStringLiteral("N%1").arg(i + 1), edits_[i]->Value());
@@ -195,5 +206,11 @@ void TfDtmf::spFactChange() {
 }
 
 void TfDtmf::Button1Click() { close(); }
+
+bool TfDtmf::StrictToneCheck() const { return strictCheck_->isChecked(); }
+
+bool TfDtmf::StoredStrictToneCheck() {
+  return ReadPreference(PreferenceRoot::CurrentUser, kDtmfPreferenceKey, QStringLiteral("Strict"), false);
+}
 
 }  // namespace tv

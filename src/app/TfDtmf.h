@@ -1,11 +1,13 @@
 // "Frequencies settings": the eight tone frequencies the decoder measures,
 // either the standard DTMF set or a custom one, optionally shifted by an
-// offset. The choice is kept in the preference key "Quellfon\Tonvista".
+// offset, and whether file scans use the strict tone check. The choice is
+// kept in the preference key "Quellfon\Tonvista".
 #pragma once
 
 #include <QDialog>
 #include <array>
 
+class QCheckBox;
 class QLabel;
 class QPushButton;
 
@@ -35,6 +37,10 @@ class TfDtmf : public QDialog {
 
   // The edits in the order n1..n8.
   TMMNumberEdit* Edit(int index) const { return edits_.at(static_cast<size_t>(index)); }
+  // "Strict tone check": wave file scans use the strict detector.
+  bool StrictToneCheck() const;
+  // The stored choice, for the program's start before the dialog is shown.
+  static bool StoredStrictToneCheck();
 
  protected:
   void showEvent(QShowEvent* event) override;
@@ -45,6 +51,7 @@ class TfDtmf : public QDialog {
 
   TMMRadioGroup* customGroup_;
   TMMLEDSpin* offsetSpin_;
+  QCheckBox* strictCheck_;
   std::array<TMMNumberEdit*, 8> edits_{};
 };
 

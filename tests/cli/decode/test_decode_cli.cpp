@@ -90,7 +90,7 @@ TEST(DecodeCli, JsonGivesKeysWithPositions) {
   o.toneMs = 100;
   o.gapMs = 400;
   WriteDtmfWave(dir.File("q\"uote.wav"), "19", o);
-  const auto r = RunProcess(kDecoder, {"--json", dir.File("q\"uote.wav")});
+  const auto r = RunProcess(kDecoder, {"--detector", "described", "--json", dir.File("q\"uote.wav")});
   ASSERT_EQ(r.exitCode, 0) << r.err;
   // Keys at 500 ms and 1000 ms, each reported from a buffer starting at
   // most one buffer (35 ms) after its tone ended.
@@ -111,7 +111,7 @@ TEST(DecodeCli, KeepLeavesTheIntermediateFilesBesideTheSource) {
   TempDir dir;
   DtmfSignalOptions o;
   WriteDtmfWave(dir.File("call.wav"), "42", o);
-  const auto r = RunProcess(kDecoder, {"--keep", dir.File("call.wav")});
+  const auto r = RunProcess(kDecoder, {"--detector", "described", "--keep", dir.File("call.wav")});
   EXPECT_EQ(r.exitCode, 0) << r.err;
   EXPECT_EQ(r.out, dir.File("call.wav") + ": 42\n");
   EXPECT_EQ(Listing(dir.Path()), (std::set<std::string>{"call.wav", "call_acm.wav", "call_acm_norm.wav"}));
@@ -190,11 +190,12 @@ TEST(DecodeCli, AReadErrorDuringTheScanFailsThatFile) {
       "TONVISTA_FAIL_READ_FROM=100000",
       // The sanitizer runtime need not come first when a library is preloaded.
       std::string("ASAN_OPTIONS=") + (asan != nullptr ? asan : "") + ":verify_asan_link_order=0"};
-  auto r = RunProcess(kDecoder, {dir.File("call.wav"), dir.File("good.wav")}, {}, env);
+  auto r = RunProcess(kDecoder, {"--detector=described", "--keep", dir.File("call.wav"), dir.File("good.wav")}, {},
+                      env);
   EXPECT_EQ(r.exitCode, 1);
   EXPECT_EQ(r.err, "tonvista-decode: " + dir.File("call.wav") + ": Error reading wave file\n");
   EXPECT_EQ(r.out, dir.File("good.wav") + ": 7\n");
-  r = RunProcess(kDecoder, {"--json", dir.File("call.wav")}, {}, env);
+  r = RunProcess(kDecoder, {"--detector=described", "--keep", "--json", dir.File("call.wav")}, {}, env);
   EXPECT_EQ(r.exitCode, 1);
   EXPECT_EQ(r.out, "{\"file\": \"" + dir.File("call.wav") + "\", \"error\": \"Error reading wave file\"}\n");
   // Without the failing disk the same file decodes.
