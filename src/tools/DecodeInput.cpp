@@ -75,9 +75,15 @@ std::optional<std::string> DecodableAudioProblem(const std::string& file) {
     if (f->wFormatTag == WAVE_FORMAT_PCM && PcmFormatSupported(f)) return std::nullopt;
     const std::string problem = ConversionProblem(f);
     if (!problem.empty()) {
-      // The tag table knows tag 3 by an old ADPCM name: name it as it is.
+      // The tag table knows tag 3 by an old ADPCM name and the extensible
+      // header not at all: name them as they are.
       std::string named = problem;
-      const std::string table = FormatTagName(f);
+      std::string table = FormatTagName(f);
+      if (table == "Unknown") {
+        char hex[32];
+        std::snprintf(hex, sizeof hex, "format tag 0x%04X", f->wFormatTag);
+        table = hex;
+      }
       if (named.rfind(table, 0) == 0) named = AudioFormatName(f) + named.substr(table.size());
       return "not a format we can decode (" + named + ")";
     }
