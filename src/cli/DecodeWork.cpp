@@ -158,9 +158,18 @@ std::string DecodeWork::Prepare(DtmfConverter& converter) {
     throw;
   }
   converter.SetOutputFolder(own_->Path());
-  converted_ = converter.ConvertForDtmf(source_);
-  if (converted_.empty()) throw std::runtime_error("not a format we can decode");
-  normalized_ = converter.NormalizeFile(converted_);
+  try {
+    converted_ = converter.ConvertForDtmf(source_);
+    if (converted_.empty()) throw std::runtime_error("not a format we can decode");
+    normalized_ = converter.NormalizeFile(converted_);
+  } catch (const std::exception& e) {
+    // The work folder is ours: a message names the folder the user knows.
+    std::string message = e.what();
+    for (size_t at; (at = message.find(own_->Path())) != std::string::npos;) {
+      message.replace(at, own_->Path().size(), parent);
+    }
+    throw std::runtime_error(message);
+  }
   if (normalized_ == converted_) normalized_.clear();
   return normalized_.empty() ? converted_ : normalized_;
 }
