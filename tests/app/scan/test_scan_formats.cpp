@@ -27,7 +27,7 @@ TEST_F(LoadFormatTest, MuLawAndMp3RecordingsAreDecodedAndScanned) {
   DtmfSignalOptions o;
   WriteDtmfWave(dir_.File("call.wav"), "0123456789*#ABCD", o);
   ASSERT_EQ(test::RunProcess("/usr/bin/sox", {dir_.File("call.wav"), "-e", "u-law", dir_.File("ulaw.wav")}).exitCode, 0);
-  ASSERT_EQ(test::RunProcess("/usr/bin/lame", {"--quiet", dir_.File("call.wav"), dir_.File("call.mp3")}).exitCode, 0);
+  ASSERT_EQ(test::RunProcess("/usr/bin/lame", {"--quiet", "-b", "32", dir_.File("call.wav"), dir_.File("call.mp3")}).exitCode, 0);
   TFrmMain w;
   w.show();
   for (const char* name : {"ulaw.wav", "call.mp3"}) {

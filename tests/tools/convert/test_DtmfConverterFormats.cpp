@@ -43,7 +43,7 @@ TEST_F(DtmfConverterFormats, DecodesFirstAndLeavesOnlyTheResults) {
   DtmfSignalOptions o;
   WriteDtmfWave(dir_.File("src.wav"), "951", o);
   ASSERT_EQ(test::RunProcess("/usr/bin/sox", {dir_.File("src.wav"), "-e", "a-law", dir_.File("alaw.wav")}).exitCode, 0);
-  ASSERT_EQ(test::RunProcess("/usr/bin/lame", {"--quiet", dir_.File("src.wav"), dir_.File("src.mp3")}).exitCode, 0);
+  ASSERT_EQ(test::RunProcess("/usr/bin/lame", {"--quiet", "-b", "32", dir_.File("src.wav"), dir_.File("src.mp3")}).exitCode, 0);
   DtmfScanner scanner;
   scanner.SetPaced(false);
   int last = -1;
