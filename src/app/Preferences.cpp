@@ -4,10 +4,13 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QGuiApplication>
+#include <QScreen>
 #include <QList>
 #include <QLockFile>
 #include <QSaveFile>
 #include <QStandardPaths>
+#include <algorithm>
 #include <cstring>
 #include <mutex>
 #include <optional>
@@ -23,7 +26,8 @@ namespace {
 //   "InitDir"="/home/user/wav"
 //   "Scale"=hex:00,00,00,00,00,00,f0,3f
 // Names and strings are quoted with \\ \" \n \r \t and \xHH escapes; the file
-// is UTF-8. Lines that do not parse are skipped.
+// is UTF-8. Lines that do not parse are skipped when reading and kept as
+// they are when a value is written.
 constexpr qint64 kMaxStoreBytes = 16 * 1024 * 1024;
 const QString kStoreFileName = QStringLiteral("Tonvista.prefs");
 
@@ -220,47 +224,90 @@ Store Parse(const QByteArray& data) {
   return store;
 }
 
-QByteArray Serialize(const Store& store) {
-  QString out = QStringLiteral("; Tonvista preferences. Written by the program; edit with care.\n");
-  for (const Key& k : store) {
-    out += QStringLiteral("\n[%1]\n").arg(k.path);
-    for (const Value& v : k.values) {
-      out += Quote(v.name) + QLatin1Char('=');
-      switch (v.type) {
-        case Value::Type::Integer:
-          out += QStringLiteral("dword:%1")
-                     .arg(static_cast<uint32_t>(v.integer), 8, 16, QLatin1Char('0'));
-          break;
-        case Value::Type::String:
-          out += Quote(v.text);
-          break;
-        case Value::Type::Binary: {
-          QStringList parts;
-          for (char b : v.bytes) {
-            parts +=
-                QStringLiteral("%1").arg(static_cast<unsigned char>(b), 2, 16, QLatin1Char('0'));
-          }
-          out += QStringLiteral("hex:") + parts.join(QLatin1Char(','));
-          break;
-        }
+QString ValueText(const Value& v) {
+  QString out = Quote(v.name) + QLatin1Char('=');
+  switch (v.type) {
+    case Value::Type::Integer:
+      out += QStringLiteral("dword:%1").arg(static_cast<uint32_t>(v.integer), 8, 16, QLatin1Char('0'));
+      break;
+    case Value::Type::String:
+      out += Quote(v.text);
+      break;
+    case Value::Type::Binary: {
+      QStringList parts;
+      for (char b : v.bytes) {
+        parts += QStringLiteral("%1").arg(static_cast<unsigned char>(b), 2, 16, QLatin1Char('0'));
       }
-      out += QLatin1Char('\n');
+      out += QStringLiteral("hex:") + parts.join(QLatin1Char(','));
+      break;
     }
   }
-  return out.toUtf8();
+  return out;
+}
+
+bool IsSectionLine(const QString& line) {
+  return line.startsWith(QLatin1Char('[')) && line.endsWith(QLatin1Char(']'));
+}
+
+// The file with one value set: the line that holds it is replaced, or a new
+// line goes to the end of its section (a new section to the end of the
+// file). Every other line, comments and lines we cannot read included, stays
+// as it was, so a hand-edited file keeps what its author put there.
+QByteArray WithValue(const QByteArray& data, const QString& keyPath, Value value) {
+  QList<QByteArray> lines = data.split('\n');
+  if (!lines.isEmpty() && lines.last().isEmpty()) lines.removeLast();
+  qsizetype valueLine = -1;
+  qsizetype sectionEnd = -1;
+  bool inSection = false;
+  for (qsizetype i = 0; i < lines.size(); ++i) {
+    const QString line = QString::fromUtf8(lines.at(i)).trimmed();
+    if (IsSectionLine(line)) {
+      inSection = SameName(NormalKeyPath(line.mid(1, line.size() - 2)), keyPath);
+      if (inSection) sectionEnd = i + 1;
+      continue;
+    }
+    if (!inSection || line.isEmpty()) continue;
+    sectionEnd = i + 1;
+    if (line.startsWith(QLatin1Char(';'))) continue;
+    const std::optional<Value> v = ParseValueLine(line);
+    if (v && SameName(v->name, value.name)) {
+      valueLine = i;  // the later line wins, as when reading
+      value.name = v->name;  // keeps the spelling it was first stored under
+    }
+  }
+  const QByteArray text = ValueText(value).toUtf8();
+  if (valueLine >= 0) {
+    lines[valueLine] = text;
+  } else if (sectionEnd >= 0) {
+    lines.insert(sectionEnd, text);
+  } else {
+    if (lines.isEmpty()) {
+      lines.append("; Tonvista preferences. Written by the program; edit with care.");
+    }
+    if (!lines.last().trimmed().isEmpty()) lines.append(QByteArray());
+    lines.append(QStringLiteral("[%1]").arg(keyPath).toUtf8());
+    lines.append(text);
+  }
+  return lines.join('\n') + '\n';
 }
 
 enum class LoadResult { Loaded, Missing, Unreadable };
 
-LoadResult Load(const QString& path, Store& store) {
+LoadResult LoadBytes(const QString& path, QByteArray& data) {
   QFile file(path);
   if (!file.exists()) return LoadResult::Missing;
   if (!file.open(QIODevice::ReadOnly)) return LoadResult::Unreadable;
   if (file.size() > kMaxStoreBytes) return LoadResult::Unreadable;
-  const QByteArray data = file.readAll();
+  data = file.readAll();
   if (file.error() != QFileDevice::NoError) return LoadResult::Unreadable;
-  store = Parse(data);
   return LoadResult::Loaded;
+}
+
+LoadResult Load(const QString& path, Store& store) {
+  QByteArray data;
+  const LoadResult result = LoadBytes(path, data);
+  if (result == LoadResult::Loaded) store = Parse(data);
+  return result;
 }
 
 std::optional<Value> Lookup(const QString& key, const QString& name) {
@@ -286,25 +333,13 @@ void StoreValue(const QString& key, Value value) {
   // Without the lock (stale or unwritable) the write still goes ahead; the
   // atomic replace keeps the file whole either way.
   lock.tryLock(1000);
-  Store store;
+  QByteArray data;
   // A store that exists but cannot be read is left alone: rewriting it
   // from nothing would lose every other value in it.
-  if (Load(path, store) == LoadResult::Unreadable) return;
-  const QString keyPath = NormalKeyPath(key);
-  Key* k = FindKey(store, keyPath);
-  if (k == nullptr) {
-    store.append(Key{keyPath, {}});
-    k = &store.last();
-  }
-  if (Value* existing = FindValue(*k, value.name)) {
-    value.name = existing->name;  // keeps the spelling it was first stored under
-    *existing = std::move(value);
-  } else {
-    k->values.append(std::move(value));
-  }
+  if (LoadBytes(path, data) == LoadResult::Unreadable) return;
   QSaveFile out(path);
   if (!out.open(QIODevice::WriteOnly)) return;
-  out.write(Serialize(store));
+  out.write(WithValue(data, NormalKeyPath(key), std::move(value)));
   out.commit();
 }
 
@@ -389,6 +424,42 @@ void WritePreference(PreferenceRoot /*root*/, const QString& key, const QString&
   v.type = Value::Type::Binary;
   v.bytes = QByteArray(reinterpret_cast<const char*>(&value), sizeof value);
   StoreValue(key, std::move(v));
+}
+
+QRect FitToScreenAreas(int left, int top, int width, int height, QSize designSize,
+                       const QList<QRect>& areas) {
+  // Without a screen the size still gets a bound a window can have.
+  QRect area(0, 0, 16384, 16384);
+  if (!areas.isEmpty()) {
+    area = areas.first();
+    int64_t best = 0;
+    for (const QRect& a : areas) {
+      if (a.contains(left, top)) {
+        area = a;
+        break;
+      }
+      // Overlap in 64 bits: the stored numbers may be anything.
+      const int64_t w = std::min<int64_t>(int64_t{a.x()} + a.width(), int64_t{left} + width) -
+                        std::max<int64_t>(a.x(), left);
+      const int64_t h = std::min<int64_t>(int64_t{a.y()} + a.height(), int64_t{top} + height) -
+                        std::max<int64_t>(a.y(), top);
+      if (w > 0 && h > 0 && w * h > best) {
+        best = w * h;
+        area = a;
+      }
+    }
+  }
+  const int w = std::clamp(width, 1, std::max({area.width(), designSize.width(), 1}));
+  const int h = std::clamp(height, 1, std::max({area.height(), designSize.height(), 1}));
+  const int x = std::clamp(left, area.x(), area.x() + std::max(area.width(), 1) - 1);
+  const int y = std::clamp(top, area.y(), area.y() + std::max(area.height(), 1) - 1);
+  return QRect(x, y, w, h);
+}
+
+QRect FitToScreens(int left, int top, int width, int height, QSize designSize) {
+  QList<QRect> areas;
+  for (QScreen* s : QGuiApplication::screens()) areas.append(s->availableGeometry());
+  return FitToScreenAreas(left, top, width, height, designSize, areas);
 }
 
 }  // namespace tv

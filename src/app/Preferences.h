@@ -9,6 +9,8 @@
 // is replaced atomically, so a crash never leaves half a store behind.
 #pragma once
 
+#include <QList>
+#include <QRect>
 #include <QString>
 #include <cstdint>
 
@@ -50,5 +52,17 @@ void WritePreference(PreferenceRoot root, const QString& key, const QString& nam
 void WritePreference(PreferenceRoot root, const QString& key, const QString& name,
                      const char* value);
 void WritePreference(PreferenceRoot root, const QString& key, const QString& name, double value);
+
+// A stored window position and size made safe to apply (a hand-edited or
+// corrupt file may hold any number): the size at least one pixel and no
+// larger than the screen area the window lands on, though never cut below
+// `designSize`, the size the window was made with; the top-left corner
+// within that area, so that the title bar can be reached. The area is the
+// one holding the stored corner, else the one the window overlaps most,
+// else the first.
+QRect FitToScreenAreas(int left, int top, int width, int height, QSize designSize,
+                       const QList<QRect>& areas);
+// The same against the available areas of the screens in use.
+QRect FitToScreens(int left, int top, int width, int height, QSize designSize);
 
 }  // namespace tv

@@ -184,8 +184,9 @@ void TFrmMain::FormCreate() {
         return s->availableVirtualGeometry().intersects(wanted);
       });
   if (!visible) at = QPoint(kDesignLeft, kDesignTop);
-  move(at);
-  resize(wide, hei);
+  const QRect fitted = FitToScreens(at.x(), at.y(), wide, hei, QSize(kDesignWidth, kDesignHeight));
+  move(fitted.topLeft());
+  resize(fitted.size());
   CentrePanFunc();
 }
 

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <cstring>
 #include <new>
 #include <utility>
 
@@ -140,6 +141,22 @@ void ReadDisp(TMMWaveIO& io, int64_t dataOff, int64_t size, WaveFileInfo& info) 
   info.Disp.push_back(std::move(entry));
 }
 
+// An extensible header that holds plain 8- or 16-bit integer PCM (its
+// sub-format the PCM GUID, every bit of the container valid) is the same
+// audio as a plain PCM header: read it as one, so that everything that
+// takes PCM takes it.
+void PlainPcmFromExtensible(WAVEFORMATEX& f, int64_t recordBytes) {
+  static constexpr uint8_t kPcmGuid[16] = {0x01, 0x00, 0x00, 0x00, 0x00, 0x00, 0x10, 0x00,
+                                           0x80, 0x00, 0x00, 0xAA, 0x00, 0x38, 0x9B, 0x71};
+  if (f.wFormatTag != 0xFFFE || f.cbSize < 22 || recordBytes < 40) return;
+  if (f.wBitsPerSample != 8 && f.wBitsPerSample != 16) return;
+  const uint8_t* extra = WaveFormatExtra(&f);
+  const uint16_t valid = static_cast<uint16_t>(extra[0] | (extra[1] << 8));
+  if (valid != 0 && valid != f.wBitsPerSample) return;
+  if (std::memcmp(extra + 6, kPcmGuid, sizeof kPcmGuid) != 0) return;
+  f.wFormatTag = WAVE_FORMAT_PCM;
+}
+
 // Checks a format read from a file and mends what the data length rules
 // allow; false for one that later arithmetic could not survive.
 bool ValidateFormat(WAVEFORMATEX& f) {
@@ -219,6 +236,7 @@ int ScanWaveFile(const std::string& name, WaveFileInfo& info) {
       if (format->wFormatTag != WAVE_FORMAT_PCM && n >= 18 && 18 + int64_t{format->cbSize} > n) {
         return wrInvalidWave;
       }
+      PlainPcmFromExtensible(*format, n);
     } else if (id == kFourCCData) {
       if (seenData) break;
       seenData = true;

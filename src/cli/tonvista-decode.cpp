@@ -14,23 +14,29 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <strings.h>
+
 #include <algorithm>
 #include <deque>
 #include <exception>
 #include <filesystem>
 #include <fstream>
 #include <iostream>
+#include <memory>
 #include <optional>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include "DecodeInput.h"
+#include "DecodeWork.h"
 #include "DtmfConverter.h"
 #include "DtmfScanner.h"
 #include "MMDispatch.h"
 #include "MMErrors.h"
 #include "TMMPeakDetect.h"
 #include "TMMWave.h"
+#include "WaveNames.h"
 #include "TonvistaVersion.h"
 
 extern char** environ;
@@ -84,34 +90,6 @@ void Usage(FILE* out) {
                "decoded), 2 for a usage error.\n");
 }
 
-// The private temporary folder, removed at exit and on SIGINT/SIGTERM.
-char gTempDir[4096] = "";
-char gTempFiles[2][4096] = {"", ""};
-
-void RemoveTemporaries() {
-  for (auto& f : gTempFiles) {
-    if (f[0] != '\0') unlink(f);
-  }
-  if (gTempDir[0] != '\0') rmdir(gTempDir);
-}
-
-void OnSignal(int sig) {
-  RemoveTemporaries();
-  std::signal(sig, SIG_DFL);
-  std::raise(sig);
-}
-
-void Track(int slot, const std::string& path) {
-  std::snprintf(gTempFiles[slot], sizeof gTempFiles[slot], "%s", path.c_str());
-}
-
-void Forget(int slot) {
-  if (gTempFiles[slot][0] != '\0') {
-    unlink(gTempFiles[slot]);
-    gTempFiles[slot][0] = '\0';
-  }
-}
-
 std::string JsonString(const std::string& s) {
   std::string out = "\"";
   for (unsigned char c : s) {
@@ -134,8 +112,10 @@ std::string JsonString(const std::string& s) {
   return out + "\"";
 }
 
-// Why a file cannot be decoded, or nothing when it looks decodable.
-std::optional<std::string> CheckInput(const std::string& file) {
+// Why a file cannot be decoded, or nothing when it looks decodable. A wave
+// file whose data stops short of its announced size (a recorder that
+// crashed) is decoded as far as it goes: `truncated` then says how short.
+std::optional<std::string> CheckInput(const std::string& file, std::string& truncated) {
   struct stat st {};
   if (stat(file.c_str(), &st) != 0) {
     return errno == ENOENT ? "no such file" : std::string("cannot be read: ") + std::strerror(errno);
@@ -146,24 +126,29 @@ std::optional<std::string> CheckInput(const std::string& file) {
     return std::string("cannot be read: ") + std::strerror(errno);
   }
   tv::WaveFileInfo info;
-  if (tv::ScanWaveFile(file, info) != 0 || !info.Format) return "not a wave file";
-  const tv::WAVEFORMATEX* f = info.Format.get();
-  if (f->wFormatTag != tv::WAVE_FORMAT_PCM) {
-    return "not PCM audio (" + tv::FormatTagName(f) + "); only PCM wave files can be decoded";
+  const bool wave = tv::ScanWaveFile(file, info) == 0 && info.Format;
+  if (auto why = tv::DecodableAudioProblem(file)) {
+    if (!wave && tv::FileExtension(file).size() == 4 && strcasecmp(tv::FileExtension(file).c_str(), ".wav") == 0) {
+      return "not a wave file";
+    }
+    const tv::WAVEFORMATEX* f = wave ? info.Format.get() : nullptr;
+    if (f != nullptr && f->wFormatTag == tv::WAVE_FORMAT_PCM && !tv::PcmFormatSupported(f)) {
+      return "unsupported PCM format (" + std::to_string(f->wBitsPerSample) + " bits, " +
+             std::to_string(f->nChannels) + " channels, " + std::to_string(f->nSamplesPerSec) +
+             " Hz); 8 or 16 bits, 1, 2 or 4 channels, 4000..100000 Hz are supported";
+    }
+    return why;
   }
-  if (!tv::PcmFormatSupported(f)) {
-    return "unsupported PCM format (" + std::to_string(f->wBitsPerSample) + " bits, " +
-           std::to_string(f->nChannels) + " channels, " + std::to_string(f->nSamplesPerSec) +
-           " Hz); 8 or 16 bits, 1, 2 or 4 channels, 4000..100000 Hz are supported";
-  }
+  if (!wave) return std::nullopt;  // MP3, FLAC, Ogg: their readers judge them
   const int64_t claimed = info.ckData.cksize;
   const int64_t available = int64_t{st.st_size} - info.ckData.dwDataOffset;
+  if (info.dwDataBytes <= 0) return "holds no audio data";
   // 0 and 0xFFFFFFFF are what unfinished or streaming writers leave.
   if (claimed != 0 && claimed != 0xFFFFFFFF && claimed > available) {
-    return "truncated: the data chunk announces " + std::to_string(claimed) +
-           " bytes, the file holds " + std::to_string(available < 0 ? 0 : available);
+    truncated = "truncated: the data chunk announces " + std::to_string(claimed) +
+                " bytes, the file holds " + std::to_string(available < 0 ? 0 : available) +
+                "; decoded as far as it goes";
   }
-  if (info.dwDataBytes <= 0) return "holds no audio data";
   return std::nullopt;
 }
 
@@ -321,7 +306,7 @@ std::string JsonNumber(double v) {
 // "FILE: KEYS" lines (one per channel for --channel each on a stereo file),
 // or one JSON object.
 std::string FormatResult(const std::string& file, const std::string& problem, const tv::ScanResult& result,
-                         const Options& options, bool perChannel) {
+                         const Options& options, bool perChannel, bool truncated) {
   if (!problem.empty()) {
     return options.json ? "{\"file\": " + JsonString(file) + ", \"error\": " + JsonString(problem) + "}\n"
                         : std::string();
@@ -344,6 +329,7 @@ std::string FormatResult(const std::string& file, const std::string& problem, co
     }
     std::string line = "{\"file\": " + JsonString(file) + ", \"keys\": " + JsonString(result.keys) +
                        ", \"positions\": [" + keys + "]";
+    if (truncated) line += ", \"truncated\": true";
     if (options.detector == tv::DtmfDetectorKind::Strict) line += ", \"detector\": \"strict\"";
     return line + "}\n";
   }
@@ -551,16 +537,17 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "tonvista-decode: %s\n", tv::OneLineMessage(message).c_str());
   });
 
+  tv::RemoveWorkFoldersOnSignal();
+  std::unique_ptr<tv::WorkFolder> tempDir;
   if (!options.keep) {
-    std::string pattern = (fs::temp_directory_path() / "tonvista-decode-XXXXXX").string();
-    if (mkdtemp(pattern.data()) == nullptr) {
-      std::fprintf(stderr, "tonvista-decode: cannot create a temporary folder: %s\n",
-                   std::strerror(errno));
+    try {
+      tempDir = std::make_unique<tv::WorkFolder>(tv::TemporaryFolder(), "tonvista-decode-");
+    } catch (const std::exception& e) {
+      const char* set = std::getenv("TMPDIR");
+      std::fprintf(stderr, "tonvista-decode: no temporary folder: %s%s\n", e.what(),
+                   set != nullptr && set[0] != '\0' ? " (named by TMPDIR)" : "");
       return 1;
     }
-    std::snprintf(gTempDir, sizeof gTempDir, "%s", pattern.c_str());
-    std::signal(SIGINT, OnSignal);
-    std::signal(SIGTERM, OnSignal);
   }
 
   int status = 0;
@@ -574,48 +561,46 @@ int main(int argc, char** argv) {
   scanner.SetStrictOptions(strict);
   for (const std::string& file : options.files) {
     std::string problem;
+    std::string truncated;
     tv::ScanResult result;
     const bool perChannel = DecodesEachChannel(file, options);
-    if (auto why = CheckInput(file)) {
+    if (auto why = CheckInput(file, truncated)) {
       problem = *why;
-    } else if (options.detector == tv::DtmfDetectorKind::Strict) {
-      // Any rate and width as it is: nothing to convert.
-      try {
-        result = scanner.Scan(file);
-      } catch (const std::exception& e) {
-        problem = tv::OneLineMessage(e.what());
-      }
-    } else if (!options.keep) {
-      // No file needs to be written: the conversion runs in memory.
-      try {
-        result = ScanDescribed(scanner, file, options, perChannel, false);
-      } catch (const std::exception& e) {
-        problem = tv::OneLineMessage(e.what());
-      }
     } else {
+      if (!truncated.empty()) {
+        std::fprintf(stderr, "tonvista-decode: %s: warning: %s\n", file.c_str(), truncated.c_str());
+      }
       try {
-        tv::DtmfConverter converter;
-        converter.SetOutputFolder(options.keep ? std::string() : std::string(gTempDir));
-        const std::string converted = converter.ConvertForDtmf(file);
-        if (!options.keep) Track(0, converted);
-        const std::string normalized = converter.NormalizeFile(converted);
-        if (!options.keep && normalized != converted) Track(1, normalized);
-        result = ScanDescribed(scanner, normalized, options, perChannel, true);
+        const bool plain = tv::IsPlainPcmWave(file);
+        if (options.detector == tv::DtmfDetectorKind::Strict && plain) {
+          // Any rate and width as it is: nothing to convert.
+          result = scanner.Scan(file);
+        } else if (options.detector == tv::DtmfDetectorKind::Described && !options.keep && plain) {
+          // No file needs to be written: the conversion runs in memory.
+          result = ScanDescribed(scanner, file, options, perChannel, false);
+        } else {
+          tv::DtmfConverter converter;
+          tv::DecodeWork work(file, options.keep, tempDir.get());
+          // Other codecs, and --keep, go through files in a private work folder.
+          const std::string prepared = work.Prepare(converter);
+          result = options.detector == tv::DtmfDetectorKind::Strict
+                       ? scanner.Scan(prepared)
+                       : ScanDescribed(scanner, prepared, options, perChannel, true);
+          if (!result.error) work.Keep();
+        }
       } catch (const std::exception& e) {
         problem = tv::OneLineMessage(e.what());
       }
-      Forget(0);
-      Forget(1);
     }
     if (!problem.empty()) {
       status = 1;
       std::fprintf(stderr, "tonvista-decode: %s: %s\n", file.c_str(), problem.c_str());
     }
-    const std::string text = FormatResult(file, problem, result, options, perChannel);
+    const std::string text = FormatResult(file, problem, result, options, perChannel, !truncated.empty());
     std::fwrite(text.data(), 1, text.size(), stdout);
     std::fflush(stdout);
   }
-  RemoveTemporaries();
+  tempDir.reset();
   tv::SetMainDispatcher(nullptr);
   return status;
 }

@@ -8,6 +8,8 @@
 #include <optional>
 #include <string>
 
+#include "MMPCMSup.h"
+
 namespace tv {
 
 // Why a file cannot be decoded, naming its format ("not a format we can
@@ -24,5 +26,15 @@ bool IsPlainPcmWave(const std::string& file);
 // nothing is left behind on failure.
 std::string PrepareForDecoding(const std::string& source, const std::string& folder = {},
                                const std::function<void(int percent)>& progress = {});
+
+// Decodes `source` into the 16-bit PCM wave file `target` (written under a
+// work name and renamed when complete).
+void PrepareForDecodingAs(const std::string& source, const std::string& target,
+                          const std::function<void(int percent)>& progress = {});
+
+// The format of a wave file's header as a message names it: "IEEE float,
+// 32 bits", "PCM, 24 bits", the sub-format of an extensible header, or the
+// name of the format tag.
+std::string AudioFormatName(const WAVEFORMATEX* format);
 
 }  // namespace tv

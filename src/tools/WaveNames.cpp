@@ -14,8 +14,10 @@ std::string DerivedFileName(const std::string& name, const std::string& suffix) 
   // Without an extension the first occurrence of "" would leave an empty
   // base and send the result to the current folder.
   if (ext.empty()) return name + suffix;
-  const size_t at = name.find(ext);
-  return name.substr(0, at) + suffix + ext;
+  // Only the extension at the end of the file name is replaced: an earlier
+  // ".wav" in a folder name ("calls.wav.d/a.wav") or in the file name itself
+  // ("a.wav.wav") would send the result elsewhere or onto another file's name.
+  return name.substr(0, name.size() - ext.size()) + suffix + ext;
 }
 
 }  // namespace tv

@@ -9,9 +9,9 @@ namespace tv {
 // last path component ("" when there is none).
 std::string FileExtension(const std::string& name);
 
-// B + suffix + E, where E is the extension of `name` and B the part of
-// `name` before the first occurrence of E ("call.wav" -> "call_acm.wav").
-// A name without an extension keeps all of itself as B.
+// B + suffix + E, where E is the extension of `name` and B the rest of
+// `name` before it ("call.wav" -> "call_acm.wav"); the result stays in the
+// source's folder. A name without an extension keeps all of itself as B.
 std::string DerivedFileName(const std::string& name, const std::string& suffix);
 
 }  // namespace tv

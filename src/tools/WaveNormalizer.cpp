@@ -1,12 +1,15 @@
 #include "WaveNormalizer.h"
 
+#include <cerrno>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
+#include <optional>
 #include <vector>
 
 #include "MMPCMSup.h"
 #include "TMMWave.h"
+#include "TempFile.h"
 
 namespace tv {
 
@@ -104,16 +107,22 @@ NormalizeOutcome WaveNormalizer::Normalize(const std::string& source,
   if (OnPeakFound) OnPeakFound(out);
 
   const std::string target = chooseDestination ? chooseDestination() : std::string();
+  // Written under a work name beside the target and renamed when complete:
+  // a failed run leaves an older file of the target's name as it was, and a
+  // reader of that name never sees a half-written file.
+  std::optional<TempFile> work;
   TMMWave dst;
   dst.SetTimeFormat(tfByte);
   if (!target.empty()) {
+    work.emplace(target);
     dst.SetFileMustExist(false);
-    dst.CreateFile(target, f);
+    dst.CreateFile(work->Name(), f);
   }
   src.SetPosition(0);
   remaining = total;
   processed = 0;
   bool writeFailed = false;
+  errno = 0;
   while (remaining > 0) {
     const int32_t n = src.ReadData(block.data(), static_cast<int32_t>(std::min<int64_t>(remaining, kBlock)));
     if (n <= 0) {
@@ -131,10 +140,16 @@ NormalizeOutcome WaveNormalizer::Normalize(const std::string& source,
   if (!target.empty()) {
     // A file that could not be finished is not handed on as the result.
     if (!dst.CloseFile()) writeFailed = true;
+    const int cause = errno;
     if (writeFailed) {
-      std::remove(target.c_str());
-      throw EMMWaveError("Unable to write " + target);
+      work->Discard();
+      std::string why = "Unable to write " + target;
+      if (cause == ENOSPC || cause == EDQUOT) why += ": the disk is full";
+      else if (cause != 0) why += std::string(": ") + std::strerror(cause);
+      throw EMMWaveError(why);
     }
+    dst.SetFileName({});
+    if (!work->Commit()) throw EMMWaveError("Unable to write " + target);
     out.destination = target;
   }
   return out;

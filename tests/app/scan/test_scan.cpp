@@ -167,10 +167,11 @@ TEST_F(ScanWindowTest, ScanWithoutAFileAsksForOne) {
 }
 
 TEST_F(ScanWindowTest, FileThatIsNotPcmGivesTheMessage) {
-  const QString file = File("mulaw.wav");
+  // GSM 6.10: a format that is not decoded (mu-law and the like are).
+  const QString file = File("gsm.wav");
   test::WriteAll(file.toStdString(), test::RiffBuilder()
-                                         .Chunk("fmt ", test::FmtBody(7, 1, 8000, 8))
-                                         .Chunk("data", Bytes(4000, 0xFF))
+                                         .Chunk("fmt ", test::FmtBody(0x31, 1, 8000, 0, 1625, 65))
+                                         .Chunk("data", Bytes(6500, 0x55))
                                          .Build());
   TFrmMain w;
   w.show();
@@ -179,7 +180,7 @@ TEST_F(ScanWindowTest, FileThatIsNotPcmGivesTheMessage) {
   ASSERT_TRUE(WaitUntilIdle(w));
   ASSERT_EQ(messages_.size(), 1u);
   EXPECT_EQ(messages_[0].first, QStringLiteral("Please select a Wave File !"));
-  EXPECT_FALSE(QFileInfo::exists(File("mulaw_acm.wav")));
+  EXPECT_FALSE(QFileInfo::exists(File("gsm_acm.wav")));
   w.close();
 }
 

@@ -137,15 +137,12 @@ TEST(DecodeCli, BadInputFailsWithAClearMessageAndTheRestStillDecodes) {
   DtmfSignalOptions o;
   WriteDtmfWave(dir.File("good.wav"), "7", o);
   test::WriteAll(dir.File("text.wav"), Bytes(200, 'x'));
-  test::WriteAll(dir.File("mulaw.wav"), test::RiffBuilder()
-                                            .Chunk("fmt ", test::FmtBody(7, 1, 8000, 8))
-                                            .Chunk("data", Bytes(800, 0xFF))
-                                            .Build());
-  Bytes cut = test::PcmWave(16, 1, 8000, Bytes(8000, 0));
-  cut.resize(3000);
-  test::WriteAll(dir.File("cut.wav"), cut);
+  test::WriteAll(dir.File("gsm.wav"), test::RiffBuilder()
+                                          .Chunk("fmt ", test::FmtBody(0x31, 1, 8000, 0, 1625, 65))
+                                          .Chunk("data", Bytes(650, 0x55))
+                                          .Build());
   test::WriteAll(dir.File("empty.wav"), test::PcmWave(16, 1, 8000, {}));
-  test::WriteAll(dir.File("wide.wav"), test::PcmWave(24, 1, 8000, Bytes(300, 1)));
+  test::WriteAll(dir.File("slow.wav"), test::PcmWave(16, 1, 2000, Bytes(300, 1)));
   fs::create_directory(dir.File("folder.wav"));
 
   struct Case {
@@ -156,11 +153,10 @@ TEST(DecodeCli, BadInputFailsWithAClearMessageAndTheRestStillDecodes) {
       {dir.File("missing.wav"), "no such file"},
       {dir.File("folder.wav"), "is a folder, not a wave file"},
       {dir.File("text.wav"), "not a wave file"},
-      {dir.File("mulaw.wav"), "not PCM audio (CCITT mu-Law); only PCM wave files can be decoded"},
-      {dir.File("cut.wav"), "truncated: the data chunk announces 8000 bytes, the file holds 2956"},
+      {dir.File("gsm.wav"), "not a format we can decode (GSM 6.10)"},
       {dir.File("empty.wav"), "holds no audio data"},
-      {dir.File("wide.wav"),
-       "unsupported PCM format (24 bits, 1 channels, 8000 Hz); 8 or 16 bits, 1, 2 or 4 channels, "
+      {dir.File("slow.wav"),
+       "unsupported PCM format (16 bits, 1 channels, 2000 Hz); 8 or 16 bits, 1, 2 or 4 channels, "
        "4000..100000 Hz are supported"},
   };
   const auto before = Listing(dir.Path());

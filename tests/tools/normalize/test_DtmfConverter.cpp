@@ -17,10 +17,14 @@ using test::PcmWave;
 using test::TempDir;
 using test::WriteAll;
 
-TEST(WaveNames, BaseEndsAtTheFirstOccurrenceOfTheExtension) {
+TEST(WaveNames, OnlyTheExtensionAtTheEndIsReplaced) {
   EXPECT_EQ(DerivedFileName("call.wav", "_acm"), "call_acm.wav");
   EXPECT_EQ(DerivedFileName("/rec/call_acm.wav", "_norm"), "/rec/call_acm_norm.wav");
-  EXPECT_EQ(DerivedFileName("/d/data.wav.old/talk.wav", "_L"), "/d/data_L.wav");
+  // Never outside the source's folder, never onto a sibling's name.
+  EXPECT_EQ(DerivedFileName("/d/data.wav.old/talk.wav", "_L"), "/d/data.wav.old/talk_L.wav");
+  EXPECT_EQ(DerivedFileName("names/calls.wav.d/a.wav", "_acm"), "names/calls.wav.d/a_acm.wav");
+  EXPECT_EQ(DerivedFileName("/d/a.wav.wav", "_acm"), "/d/a.wav_acm.wav");
+  EXPECT_NE(DerivedFileName("/d/a.wav.wav", "_acm"), DerivedFileName("/d/a.wav", "_acm"));
   EXPECT_EQ(DerivedFileName("/d/talk.WAV", "_R"), "/d/talk_R.WAV");
   EXPECT_EQ(DerivedFileName("/d/talk.wav", "_Swap"), "/d/talk_Swap.wav");
   EXPECT_EQ(FileExtension("/a.b/c"), "");

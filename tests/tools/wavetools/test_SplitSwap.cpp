@@ -129,9 +129,9 @@ TEST(Swap, ExchangesTheChannelsAndTwiceGivesTheOriginalBack) {
   EXPECT_EQ(test::ReadAll(twice.destination), test::ReadAll(dir.File("rec.wav")));
 }
 
-TEST(SplitSwapNames, TheFirstOccurrenceOfTheExtensionEndsTheBase) {
-  EXPECT_EQ(WaveSplitter::LeftName("/d/data.wav.old/talk.wav"), "/d/data_L.wav");
-  EXPECT_EQ(WaveSplitter::RightName("/d/data.wav.old/talk.wav"), "/d/data_R.wav");
+TEST(SplitSwapNames, OnlyTheExtensionAtTheEndIsReplaced) {
+  EXPECT_EQ(WaveSplitter::LeftName("/d/data.wav.old/talk.wav"), "/d/data.wav.old/talk_L.wav");
+  EXPECT_EQ(WaveSplitter::RightName("/d/data.wav.old/talk.wav"), "/d/data.wav.old/talk_R.wav");
   EXPECT_EQ(WaveSwapper::SwapName("/d/t.WAV"), "/d/t_Swap.WAV");
 }
 
