@@ -85,6 +85,14 @@ void WriteLongRecording(const std::string& file) {
   test::WriteAll(file, test::PcmWave(16, 1, 8000, test::Le16(samples)));
 }
 
+// The same length in mu-law. A plain PCM recording is converted in memory
+// when nothing is kept; this one goes through files in the temporary folder.
+void WriteLongMuLawRecording(const std::string& file) {
+  Bytes data(8000 * 300);
+  for (size_t i = 0; i < data.size(); ++i) data[i] = static_cast<uint8_t>(0xE0 + i % 32);
+  test::WriteAll(file, test::RiffBuilder().Chunk("fmt ", test::FmtBody(7, 1, 8000, 8)).Chunk("data", data).Build());
+}
+
 struct Stage {
   const char* name;
   std::function<bool(const std::set<std::string>&)> reached;
@@ -131,21 +139,24 @@ void KeepOnly(const fs::path& dir, const std::string& name) {
 }
 
 TEST(DecodeSafety, AnInterruptedRunLeavesNothingBehind) {
-  TempDir dir, tmp;
+  TempDir dir, tmp, coded;
   const std::string source = dir.File("long.wav");
   WriteLongRecording(source);
+  const std::string muLaw = coded.File("long.wav");
+  WriteLongMuLawRecording(muLaw);
   for (const Stage& stage : kStages) {
     for (int sig : {SIGINT, SIGTERM, SIGHUP}) {
       SCOPED_TRACE(std::string(stage.name) + ", signal " + std::to_string(sig));
       // Into the temporary folder...
-      if (InterruptAt(stage, sig, {source}, {"TMPDIR=" + tmp.Path().string()}, tmp.Path())) {
+      if (InterruptAt(stage, sig, {"--detector", "described", muLaw}, {"TMPDIR=" + tmp.Path().string()},
+                      tmp.Path())) {
         EXPECT_EQ(Tree(tmp.Path()), std::set<std::string>{});
       } else {
         ADD_FAILURE() << "the run ended before the stage was seen";
       }
       KeepOnly(tmp.Path(), "");
       // ... and with --keep beside the source: no partial result either.
-      if (InterruptAt(stage, sig, {"--keep", source}, {}, dir.Path())) {
+      if (InterruptAt(stage, sig, {"--detector", "described", "--keep", source}, {}, dir.Path())) {
         EXPECT_EQ(Tree(dir.Path()), std::set<std::string>{"long.wav"});
       } else {
         ADD_FAILURE() << "the --keep run ended before the stage was seen";
@@ -174,7 +185,7 @@ TEST(DecodeSafety, TemporaryFolderFromTheEnvironment) {
                          " (named by TMPDIR)\n");
   }
   // --keep needs no temporary folder at all.
-  r = RunProcess(kDecoder, {"--keep", dir.File("call.wav")}, {}, {"TMPDIR=" + dir.File("missing")});
+  r = RunProcess(kDecoder, {"--detector", "described", "--keep", dir.File("call.wav")}, {}, {"TMPDIR=" + dir.File("missing")});
   EXPECT_EQ(r.exitCode, 0) << r.err;
 }
 
@@ -191,7 +202,7 @@ TEST(DecodeSafety, KeptFilesStayInTheSourceFolderUnderTheirOwnNames) {
   // A file of the user's with the name the old rule would have written.
   test::WriteAll(dir.File("names/calls_acm.wav"), Bytes{'m', 'i', 'n', 'e'});
   const std::string c = dir.File("names/calls.wav.d/c.wav"), cc = dir.File("names/calls.wav.d/c.wav.wav");
-  const auto r = RunProcess(kDecoder, {"--keep", a, b, c, cc});
+  const auto r = RunProcess(kDecoder, {"--detector", "described", "--keep", a, b, c, cc});
   EXPECT_EQ(r.exitCode, 0) << r.err;
   EXPECT_EQ(r.out, a + ": 12\n" + b + ": 34\n" + c + ": 56\n" + cc + ": 78\n");
   EXPECT_EQ(test::ReadAll(dir.File("names/calls_acm.wav")), (Bytes{'m', 'i', 'n', 'e'}));
@@ -222,7 +233,7 @@ TEST(DecodeSafety, RunsSideBySideNeverReportWrongKeys) {
     for (size_t i = 0; i < results.size(); ++i) {
       runs.emplace_back([&results, &dir, i, stagger] {
         std::this_thread::sleep_for(std::chrono::milliseconds(stagger * static_cast<int>(i)));
-        results[i] = RunProcess(kDecoder, {"--keep", dir.File("x.wav")});
+        results[i] = RunProcess(kDecoder, {"--detector", "described", "--keep", dir.File("x.wav")});
       });
     }
     for (auto& t : runs) t.join();
@@ -281,7 +292,7 @@ TEST(DecodeSafety, AFullDiskKeepsTheOlderResultAndSaysSo) {
   WriteDtmfWave(source, "2580", o);
   const std::string older = (dir.Path() / "disk" / "x_acm_norm.wav").string();
   test::WriteAll(older, Bytes{'o', 'l', 'd'});
-  auto r = RunProcess(kDecoder, {"--keep", source});
+  auto r = RunProcess(kDecoder, {"--detector", "described", "--keep", source});
   EXPECT_EQ(r.exitCode, 1);
   EXPECT_NE(r.err.find("full"), std::string::npos) << r.err;
   EXPECT_EQ(test::ReadAll(older), (Bytes{'o', 'l', 'd'}));
@@ -299,7 +310,7 @@ TEST(DecodeSafety, MessagesNameTheCause) {
                               .Chunk("data", {}, nightBytes)
                               .Build());
   fs::resize_file(longest, fs::file_size(longest) + nightBytes);
-  auto r = RunProcess(kDecoder, {longest});
+  auto r = RunProcess(kDecoder, {"--detector", "described", "--keep", longest});
   EXPECT_EQ(r.exitCode, 1);
   EXPECT_NE(r.err.find("more than the 4 GB a wave file can hold"), std::string::npos) << r.err;
   EXPECT_EQ(r.err.find('\n'), r.err.size() - 1) << "one line";
@@ -331,7 +342,7 @@ TEST(DecodeSafety, MessagesNameTheCause) {
   const std::string source = (dir.Path() / "ro" / "call.wav").string();
   WriteDtmfWave(source, "1", o);
   ASSERT_TRUE(disk.ReadOnly());
-  r = RunProcess(kDecoder, {"--keep", source});
+  r = RunProcess(kDecoder, {"--detector", "described", "--keep", source});
   EXPECT_EQ(r.exitCode, 1);
   EXPECT_EQ(r.err, "tonvista-decode: " + source + ": cannot keep the converted files: the folder " +
                        (dir.Path() / "ro").string() + " cannot be written (Read-only file system)\n");
