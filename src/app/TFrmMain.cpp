@@ -636,6 +636,15 @@ void TFrmMain::CreateLiveComponents() {
     player->PauseButton()->SetPressed(true);
   };
   waveOut_->OnRestart = [player](TMMDSPComponent*) { player->PauseButton()->SetPressed(false); };
+  // A device that fails while playing closes itself and reports why (the
+  // program's error handler shows it); the transport then stands stopped.
+  waveOut_->OnError = [this, player](TMMDSPComponent*) {
+    waveTimer_->stop();
+    paused_ = false;
+    looping_ = false;
+    for (TMMBitmapButton* b : {player->StartButton(), player->PauseButton(), player->LoopButton()})
+      b->SetPressed(false);
+  };
   waveOut_->OnStop = [this, player](TMMDSPComponent*) {
     player->StartButton()->SetPressed(false);
     // A file that went away meanwhile cannot be wound back; the next Start

@@ -35,6 +35,7 @@
 #include "Appearance.h"
 #include "DataFolder.h"
 #include "MMErrors.h"
+#include "Messages.h"
 #include "QtDispatcher.h"
 #include "TMMCodecConversionProvider.h"
 #include "TMMPcmConversion.h"
@@ -205,6 +206,13 @@ int main(int argc, char** argv) {
 
   tv::ApplyAppearance(app);
   tv::ScopedQtDispatcher dispatcher;
+  // Failures no caller can take (a sound device lost while it plays or
+  // records) are told in a box that does not stop the program.
+  tv::SetApplicationErrorHandler([](const std::string& message) {
+    const QString text = QString::fromStdString(tv::PlainMessage(message));
+    QMetaObject::invokeMethod(
+        qApp, [text] { tv::ShowNotice(QApplication::activeWindow(), text); }, Qt::QueuedConnection);
+  });
   // Streams that are not PCM are converted on their way to the displays.
   tv::SetPcmConversionProvider(&tv::CodecConversionProvider());
   tv::SetWaitCursorHook([](bool busy) {
@@ -314,5 +322,6 @@ int main(int argc, char** argv) {
     std::fflush(stdout);
   }
   window.reset();
+  tv::SetApplicationErrorHandler({});
   return status;
 }

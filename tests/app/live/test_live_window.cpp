@@ -8,6 +8,7 @@
 #include <QSlider>
 #include <QTest>
 #include <chrono>
+#include <filesystem>
 #include <cmath>
 #include <functional>
 #include <vector>
@@ -270,6 +271,34 @@ TEST_F(LiveWindow, TheEndOfTheFileReleasesStartAndRewinds) {
   ASSERT_TRUE(WaitFor([&] { return PlayPosition(w) > 0; }, 2000));
   EXPECT_TRUE(WaitFor([&] { return !w.PlayerPanel()->StartButton()->Pressed(); }, 4000));
   EXPECT_EQ(PlayPosition(w), 0);
+}
+
+TEST_F(LiveWindow, AFileCutShortOrAnOutputLostWhilePlayingEndsPlaybackCleanly) {
+  TFrmMain w;
+  Show(w);
+  const std::string path = SineFile("cut.wav", 8.0);
+  LoadDirectly(w, path);
+  TPlayerPanel* p = w.PlayerPanel();
+  w.btnStartClick();
+  ASSERT_TRUE(WaitFor([&] { return PlayPosition(w) >= 600; }));
+  // Half a second of sound is all that is left of the file.
+  std::filesystem::resize_file(path, 44 + 44100 * 4 / 2);
+  EXPECT_TRUE(WaitFor([&] { return !p->StartButton()->Pressed(); }, 5000));
+  EXPECT_FALSE(w.MMWaveOut1().IsStarted());
+
+  TMMVirtualFaults faults;
+  faults.VanishAfterMs = 300;
+  devices_.SetOutputFaults(faults);
+  LoadDirectly(w, SineFile("lost.wav", 8.0));
+  p->LoopStartEdit()->SetValue(0);
+  p->LoopEndEdit()->SetValue(6000);
+  w.bntloopClick();
+  ASSERT_TRUE(w.Looping());
+  EXPECT_TRUE(WaitFor([&] { return !w.MMWaveOut1().IsOpen(); }, 5000));
+  EXPECT_FALSE(w.Looping());
+  EXPECT_FALSE(w.WaveTimer().isActive());
+  EXPECT_FALSE(p->LoopButton()->Pressed());
+  EXPECT_FALSE(p->StartButton()->Pressed());
 }
 
 TEST_F(LiveWindow, SeekingByTenthsShowsWhereTheWaveIs) {
