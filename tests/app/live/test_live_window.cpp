@@ -13,7 +13,13 @@
 #include <functional>
 #include <vector>
 
+#include <QCheckBox>
+
+#include "TAnalyzerFreezePanel.h"
+#include "TAnalyzerGainPanel.h"
+#include "TAnalyzerScalePanel.h"
 #include "TFrmMain.h"
+#include "TMMRadioGroup.h"
 #include "TFuncPanel.h"
 #include "TGeneratorPanel.h"
 #include "TMMBitmapButton.h"
@@ -399,6 +405,45 @@ TEST_F(LiveWindow, TheRemainingTimeOfALongFileAfterLoading) {
   test::WriteAll(path, test::PcmWave(8, 1, 8000, test::Bytes(185250 * 8, 0x80)));
   LoadDirectly(w, path);
   EXPECT_EQ(w.PlayerPanel()->RemainingText(), QStringLiteral("3:05.250"));
+}
+
+TEST_F(LiveWindow, AnalyzerPanelsSetTheSpectrumMetersAndConnector) {
+  TFrmMain w;
+  Show(w);
+  TMMSpectrumCalc& spectrum = w.MMSpectrum1().Calc();
+  TAnalyzerScalePanel* scale = w.FuncPanel()->AnalyzerScale();
+  for (int expected : {2, 4, 8, 16, 16}) {
+    emit scale->FrequencyScale()->upClick();
+    EXPECT_EQ(spectrum.FrequencyScale(), expected);
+    EXPECT_EQ(scale->FrequencyScale()->Value(), expected);
+  }
+  emit scale->FrequencyScale()->downClick();
+  EXPECT_EQ(scale->FrequencyScale()->Value(), 8);
+
+  scale->Decay()->SetValue(6);
+  EXPECT_EQ(spectrum.Decay(), 6);
+  for (TMMLevel* l : {&w.MMLevel1(), &w.MMLevel2(), &w.MMLevel3(), &w.MMLevel4()}) EXPECT_EQ(l->Decay(), 8);
+
+  TAnalyzerGainPanel* gain = w.FuncPanel()->AnalyzerGain();
+  gain->Gain()->SetItemIndex(3);
+  w.rgGainClick();
+  EXPECT_EQ(spectrum.Gain(), sg9db);
+
+  TAnalyzerFreezePanel* freeze = w.FuncPanel()->AnalyzerFreeze();
+  QTest::mouseClick(freeze->PeakHold(), Qt::LeftButton);
+  EXPECT_EQ(spectrum.NumPeaks(), 1);
+  for (TMMLevel* l : {&w.MMLevel1(), &w.MMLevel2(), &w.MMLevel3(), &w.MMLevel4()}) EXPECT_EQ(l->NumPeaks(), 1);
+  QTest::mouseClick(freeze->PeakHold(), Qt::LeftButton);
+  EXPECT_EQ(spectrum.NumPeaks(), 0);
+  QTest::mouseClick(freeze->DisplayGrid(), Qt::LeftButton);
+  EXPECT_EQ(w.MMSpectrum1().DrawGrid(), freeze->DisplayGrid()->isChecked());
+
+  w.MMLabel39Click();
+  EXPECT_FALSE(w.MMConnector1().AutoTrigger());
+  EXPECT_FALSE(w.MMConnector1().RefreshOnStop());
+  w.MMLabel42Click();
+  EXPECT_TRUE(w.MMConnector1().AutoTrigger());
+  EXPECT_TRUE(w.MMConnector1().RefreshOnStop());
 }
 
 TEST_F(LiveWindow, AMissingInputIsToldOnceAndTheRestStillWorks) {
