@@ -30,6 +30,18 @@ void ShowMessage(QWidget* parent, const QString& text) {
 
 void ShowError(QWidget* parent, const QString& text) { Show(parent, text, MessageKind::Error); }
 
+void ShowNotice(QWidget* parent, const QString& text) {
+  if (Sink()) {
+    Sink()(parent, text, MessageKind::Error);
+    return;
+  }
+  auto* box = new QMessageBox(QMessageBox::Warning, QApplication::applicationDisplayName(), text,
+                              QMessageBox::Ok, parent);
+  box->setAttribute(Qt::WA_DeleteOnClose);
+  box->setModal(false);
+  box->show();
+}
+
 void SetMessageSink(MessageSink sink) { Sink() = std::move(sink); }
 
 }  // namespace tv

@@ -14,6 +14,10 @@ enum class MessageKind { Information, Error };
 
 void ShowMessage(QWidget* parent, const QString& text);
 void ShowError(QWidget* parent, const QString& text);
+// A box that does not wait for its OK: for what the program tells while it
+// goes on by itself (a sound device that is missing), so that nothing
+// stops for it.
+void ShowNotice(QWidget* parent, const QString& text);
 
 using MessageSink = std::function<void(QWidget* parent, const QString& text, MessageKind kind)>;
 // Replaces the message boxes (an empty sink restores them).

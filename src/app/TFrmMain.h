@@ -7,14 +7,31 @@
 #include <QMainWindow>
 #include <QPointer>
 #include <QString>
+#include <cstdint>
 #include <memory>
 
+#include "TFrozenSpectra.h"
+
 class QFrame;
+class QTimer;
 
 namespace tv {
 
 class DtmfDecision;
 class TFrmInfo;
+class TFrmSavBin;
+class TMMConnector;
+class TMMGenerator;
+class TMMLevel;
+class TMMOscope;
+class TMMSpectrum;
+class TMMWaveIn;
+class TMMWaveOut;
+class TfConvert;
+class TfSetupPrint;
+class TfSpecBack;
+class TfSplit;
+class TfSwap;
 class TFuncPanel;
 class TLevelStrip;
 class TMMLEDLabel;
@@ -94,6 +111,69 @@ class TFrmMain : public QMainWindow {
   // A load, a demonstration or a scan is under way.
   bool Busy() const;
 
+  // Loads `path` as the load action does after its dialog: converted and
+  // normalised for decoding, then scanned. False when nothing was loaded.
+  bool OpenFile(const QString& path);
+
+  // ---- Analyzer modes ----------------------------------------------------
+
+  // "Real Time" and "&Real Time Scan": live capture through the displays.
+  void LabRealClick();
+  // "Generator" button: the Generator panel; the "&Generator" entry also
+  // sends the output, not the input, to the displays.
+  void btnGeneratClick();
+  void Frequ1Click();
+  void LabAnalyerClick();
+  // The space bar: live capture on, or off.
+  void ToggleLiveCapture();
+  // Whether live capture runs.
+  bool LiveCapture() const;
+
+  // ---- The Generator panel -------------------------------------------------
+
+  void MMLabel31Click();  // Start
+  void MMLabel23Click();  // Stop
+  void MMSpinButton5Change(int form);
+  void MMLEDSpin18Change(int level);
+  void SpinFreq1Change(int hertz);
+  void rgUSClick(int index);
+
+  // ---- The Analyzer panels -------------------------------------------------
+
+  void LEDSpinYScaleUpClick();
+  void LEDSpinYScaleDownClick();
+  void MMLEDSpin55Change(int decay);
+  void rgGainClick();
+  void MMLabel39Click();  // Freeze
+  void MMLabel42Click();  // Restart
+  void CheckBox5Click();
+  void CheckBox6Click();
+  void CheckBox7Click();
+
+  // ---- Overload and peak hold ----------------------------------------------
+
+  void MMConnector1Trigger();
+  void LevelGainOverflow(int channel);
+  void TimerOverTimer();
+
+  // ---- The Wave Player transport ---------------------------------------------
+
+  void btnStartClick();
+  void btnPauseClick();
+  void btnStopClick();
+  void MMBitmapButton3Click();  // 10 % Forward
+  void MMBitmapButton4Click();  // 10 % Rewind
+  void bntloopClick();
+  void WaveTimerTimer();
+  void TrackBarTrackEnd();
+  // Links the playback chain: WavePlayer -> MMWaveOut1 -> MMPeakDetect1 ->
+  // MMConnector1 -> conect2.
+  void PrepareFilePlayback();
+  bool Paused() const { return paused_; }
+  bool Looping() const { return looping_; }
+  QTimer& WaveTimer() const { return *waveTimer_; }
+  QTimer& TimerOver() const { return *timerOver_; }
+
   // ---- Handlers --------------------------------------------------------
 
   void FormCreate();
@@ -137,6 +217,21 @@ class TFrmMain : public QMainWindow {
   TMMWaveFile& WavePlayer() const { return *wavePlayer_; }
   TMMPeakDetect& MMPeakDetect1() const { return *peakDetect_; }
   TMMTrigger& Trigger() const;
+  TMMWaveIn& MMWaveIn1() const { return *waveIn_; }
+  TMMWaveOut& MMWaveOut1() const { return *waveOut_; }
+  TMMGenerator& MMGenerator1() const { return *generator_; }
+  TMMConnector& MMConnector1() const { return *connector1_; }
+  TMMConnector& conect2() const { return *connect2_; }
+  TMMSpectrum& MMSpectrum1() const;
+  TMMLevel& MMLevel1() const;
+  TMMLevel& MMLevel2() const;
+  TMMLevel& MMLevel3() const;
+  TMMLevel& MMLevel4() const;
+  TMMOscope& MMOscope1() const;
+  TFrozenSpectra FFrozen;
+  TFrmSavBin* FrmSavBin() const { return frmSavBin_; }
+  TfSetupPrint* fSetupPrint() const { return setupPrint_; }
+  TfSpecBack* fSpecBack() const { return specBack_; }
 
  signals:
   // A scan has ended: its result is recorded, or what ended it was shown.
@@ -146,6 +241,7 @@ class TFrmMain : public QMainWindow {
   void demoFinished();
 
  protected:
+  bool eventFilter(QObject* watched, QEvent* event) override;
   void showEvent(QShowEvent* event) override;
   void resizeEvent(QResizeEvent* event) override;
   void closeEvent(QCloseEvent* event) override;
@@ -155,11 +251,28 @@ class TFrmMain : public QMainWindow {
   void ConnectMenus();
   void CreateForms();
   void CreateComponents();
+  void BeginLoad();
+  void PrepareChosen(const QString& chosen);
   void LoadPrepared(const QString& name, const QString& error, const QString& chosen);
   void FinishLoad();
   // One demonstration: the steps the four demo entries share.
   void RunDemo(const QString& file, bool clearFirst);
-  void EndDemo();
+  void EndDemo(bool play = false);
+  void CreateLiveComponents();
+  void ConnectPanels();
+  // Closes the live input and the output; failures there are only reported.
+  void CloseDevices();
+  // Starts live capture; a failure is told to the user (once for a device
+  // that is missing altogether) and answered false.
+  bool StartWaveIn();
+  // Starts the output; its failures do not stop the action that asked for
+  // it, but the first is told so that a missing device does not go unnoticed.
+  bool StartWaveOut();
+  void ShowDeviceProblem(const QString& what, const std::exception& e, bool& toldOnce);
+  // The output's buffer holds at least one spectrum frame of the stream
+  // that flows through it, so that the spectrum is fed from every buffer.
+  void FitOutputBuffer(int32_t bytes);
+  void LoopRangeError();
 
   TTitleBar* titleBar_;
   TSpectrumArea* spectrumArea_;
@@ -177,6 +290,20 @@ class TFrmMain : public QMainWindow {
 
   std::unique_ptr<TMMWaveFile> wavePlayer_;
   std::unique_ptr<TMMPeakDetect> peakDetect_;
+  std::unique_ptr<TMMWaveIn> waveIn_;
+  std::unique_ptr<TMMWaveOut> waveOut_;
+  std::unique_ptr<TMMGenerator> generator_;
+  // After the devices: the connectors go first, the displays (widgets) last.
+  std::unique_ptr<TMMConnector> connect2_;
+  std::unique_ptr<TMMConnector> connector1_;
+  TFrmSavBin* frmSavBin_ = nullptr;
+  TfSetupPrint* setupPrint_ = nullptr;
+  TfSpecBack* specBack_ = nullptr;
+  TfConvert* fConvert_ = nullptr;
+  TfSplit* fSplit_ = nullptr;
+  TfSwap* fSwap_ = nullptr;
+  QTimer* waveTimer_ = nullptr;
+  QTimer* timerOver_ = nullptr;
   std::unique_ptr<TScanController> scan_;  // after the components: it goes first
 
   bool shown_ = false;
@@ -185,6 +312,9 @@ class TFrmMain : public QMainWindow {
   bool loadBusy_ = false;  // a load or a demonstration is under way
   bool loading_ = false;   // the load's own scan is being started
   int demoPauseMs_ = 5000;
+  bool inputProblemTold_ = false;
+  bool outputProblemTold_ = false;
+  bool startAfterScan_ = false;  // Start was pressed while a scan ran
 };
 
 }  // namespace tv

@@ -45,22 +45,19 @@ TFuncPanel::TFuncPanel(QWidget* parent) : QFrame(parent) {
   ShowPlayer();
 
   const QFont big = Bold(font(), 1.25);
-  const auto mode = [&](const char* name, const QString& caption, int index, bool enabled) {
+  const auto mode = [&](const char* name, const QString& caption, int index) {
     auto* b = new QPushButton(caption, this);
     b->setObjectName(QString::fromLatin1(name));
     b->setFont(big);
     b->setGeometry(kWidth - 146, 8 + index * 41, 136, 37);
-    b->setEnabled(enabled);
     b->setFocusPolicy(Qt::TabFocus);
     return b;
   };
-  // Real Time needs the sound input, Generator the generator and Analyzer
-  // the spectrum: their buttons stay off while the program has none.
-  QPushButton* realTime = mode("LabReal", QStringLiteral("Real Time"), 0, false);
-  QPushButton* generator = mode("btnGenerat", QStringLiteral("Generator"), 1, false);
-  QPushButton* analyzer = mode("LabAnalyer", QStringLiteral("Analyzer"), 2, false);
-  QPushButton* player = mode("LabPlayer", QStringLiteral("Wave Player"), 3, true);
-  QPushButton* exit = mode("LabTrigger", QStringLiteral("Exit"), 4, true);
+  QPushButton* realTime = mode("LabReal", QStringLiteral("Real Time"), 0);
+  QPushButton* generator = mode("btnGenerat", QStringLiteral("Generator"), 1);
+  QPushButton* analyzer = mode("LabAnalyer", QStringLiteral("Analyzer"), 2);
+  QPushButton* player = mode("LabPlayer", QStringLiteral("Wave Player"), 3);
+  QPushButton* exit = mode("LabTrigger", QStringLiteral("Exit"), 4);
   connect(realTime, &QPushButton::clicked, this, &TFuncPanel::realTimeClicked);
   connect(generator, &QPushButton::clicked, this, &TFuncPanel::generatorClicked);
   connect(analyzer, &QPushButton::clicked, this, &TFuncPanel::analyzerClicked);

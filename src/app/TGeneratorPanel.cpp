@@ -4,10 +4,10 @@
 #include <QGridLayout>
 #include <QLabel>
 
-#include "DisplayPlaceholders.h"
 #include "PanelStyle.h"
 #include "TMMLEDLabel.h"
 #include "TMMLEDSpin.h"
+#include "TMMOscope.h"
 #include "TMMRadioGroup.h"
 
 namespace tv {
@@ -36,10 +36,10 @@ TGeneratorPanel::TGeneratorPanel(QWidget* parent) : QFrame(parent) {
   grid->setHorizontalSpacing(10);
   grid->setVerticalSpacing(4);
 
-  oscilloscope_ = new TOscopePlaceholder(this);
-  oscilloscope_->setObjectName(QStringLiteral("MMOscope1"));
-  oscilloscope_->setMinimumSize(250, 150);
-  grid->addWidget(oscilloscope_, 0, 0, 6, 1);
+  oscilloscope_ = new TMMOscope(this);
+  oscilloscope_->ApplyGeneratorDesign();
+  oscilloscope_->setFixedSize(oscilloscope_->size());
+  grid->addWidget(oscilloscope_, 0, 0, 6, 1, Qt::AlignLeft | Qt::AlignVCenter);
 
   startLabel_ = ClickLabel(QStringLiteral("Start"), this, "MMLabel31");
   stopLabel_ = ClickLabel(QStringLiteral("Stop"), this, "MMLabel23");
@@ -51,6 +51,7 @@ TGeneratorPanel::TGeneratorPanel(QWidget* parent) : QFrame(parent) {
   grid->addWidget(MakeLabel(QStringLiteral("Frequency"), this), 1, 1);
   frequencySpin_ = Spin(this, "SpinFreq1", 1, 22050, 1000, 100, 5);
   grid->addWidget(frequencySpin_, 2, 1);
+  connect(frequencySpin_, &TMMLEDSpin::valueChanged, this, &TGeneratorPanel::frequencyChanged);
 
   grid->addWidget(MakeLabel(QStringLiteral("Frequency Wave Form"), this), 1, 2);
   waveFormLabel_ = new TMMLEDLabel(this);
@@ -93,6 +94,10 @@ TGeneratorPanel::TGeneratorPanel(QWidget* parent) : QFrame(parent) {
 int TGeneratorPanel::WaveForm() const { return waveFormSpin_->Value(); }
 int TGeneratorPanel::OutputLevel() const { return levelSpin_->Value(); }
 int TGeneratorPanel::Frequency() const { return frequencySpin_->Value(); }
+
+QString TGeneratorPanel::LevelText() const { return levelLabel_->text(); }
+
+void TGeneratorPanel::SetLevelText(const QString& text) { levelLabel_->setText(text); }
 
 void TGeneratorPanel::MMSpinButton5Change() {
   const int form = waveFormSpin_->Value();

@@ -11,6 +11,7 @@ namespace tv {
 
 class TMMLEDLabel;
 class TMMLEDSpin;
+class TMMOscope;
 class TMMRadioGroup;
 
 class TGeneratorPanel : public QFrame {
@@ -19,11 +20,17 @@ class TGeneratorPanel : public QFrame {
  public:
   explicit TGeneratorPanel(QWidget* parent = nullptr);
 
-  QWidget* Oscilloscope() const { return oscilloscope_; }
+  TMMOscope* Oscilloscope() const { return oscilloscope_; }
   // 0 sine, 1 white noise.
   int WaveForm() const;
   int OutputLevel() const;
   int Frequency() const;
+  TMMLEDSpin* FrequencySpin() const { return frequencySpin_; }
+  TMMLEDSpin* LevelSpin() const { return levelSpin_; }
+  TMMRadioGroup* TimeBase() const { return timeBaseGroup_; }
+  // labDB, the output level in decibels.
+  QString LevelText() const;
+  void SetLevelText(const QString& text);
 
   // The wave-form spin: LEDWave1 names the chosen form.
   void MMSpinButton5Change();
@@ -35,13 +42,14 @@ class TGeneratorPanel : public QFrame {
   void stopClicked();
   void waveFormChanged(int form);
   void outputLevelChanged(int level);
+  void frequencyChanged(int hertz);
   void timeBaseChanged(int index);
 
  protected:
   bool eventFilter(QObject* watched, QEvent* event) override;
 
  private:
-  QWidget* oscilloscope_;
+  TMMOscope* oscilloscope_;
   TMMLEDLabel* waveFormLabel_;
   TMMLEDSpin* waveFormSpin_;
   TMMLEDSpin* frequencySpin_;

@@ -3,8 +3,9 @@
 #include <QGridLayout>
 #include <QLabel>
 
-#include "DisplayPlaceholders.h"
 #include "PanelStyle.h"
+#include "TMMLevel.h"
+#include "TMMLevelScale.h"
 
 namespace tv {
 
@@ -13,18 +14,17 @@ TLevelStrip::TLevelStrip(QWidget* parent) : QFrame(parent) {
   setFixedWidth(kWidth);
   SetBackground(this, Qt::black);
   auto* meters = new QGridLayout(this);
-  meters->setContentsMargins(18, 10, 18, 8);
-  meters->setHorizontalSpacing(4);
+  meters->setContentsMargins(8, 10, 8, 8);
+  meters->setHorizontalSpacing(2);
   meters->setVerticalSpacing(4);
-  left_ = new TLevelPlaceholder(Qt::Vertical, this);
-  left_->setObjectName(QStringLiteral("MMLevel1"));
-  right_ = new TLevelPlaceholder(Qt::Vertical, this);
-  right_->setObjectName(QStringLiteral("MMLevel2"));
-  scale_ = new QWidget(this);
-  scale_->setFixedWidth(8);
-  meters->addWidget(left_, 0, 0);
-  meters->addWidget(scale_, 0, 1);
-  meters->addWidget(right_, 0, 2);
+  left_ = new TMMLevel(TMMLevel::Design::MMLevel1, this);
+  right_ = new TMMLevel(TMMLevel::Design::MMLevel2, this);
+  scale_ = new TMMLevelScale(this);
+  // The scale's ticks line up with the meters' spots inside their bevels.
+  scale_->ApplyDecoderDesign(left_->Bevel());
+  meters->addWidget(left_, 0, 0, Qt::AlignHCenter);
+  meters->addWidget(scale_, 0, 1, Qt::AlignHCenter);
+  meters->addWidget(right_, 0, 2, Qt::AlignHCenter);
   for (int c = 0; c < 2; ++c) {
     QLabel* channel = MakeLabel(c == 0 ? QStringLiteral("L") : QStringLiteral("R"), this);
     channel->setAlignment(Qt::AlignCenter);

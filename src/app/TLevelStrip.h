@@ -6,6 +6,9 @@
 
 namespace tv {
 
+class TMMLevel;
+class TMMLevelScale;
+
 class TLevelStrip : public QFrame {
   Q_OBJECT
 
@@ -15,15 +18,14 @@ class TLevelStrip : public QFrame {
   explicit TLevelStrip(QWidget* parent = nullptr);
 
   // The meters of the left and right channel.
-  QWidget* LeftMeter() const { return left_; }
-  QWidget* RightMeter() const { return right_; }
-  // The column between the meters, where the scale stands.
-  QWidget* ScaleSlot() const { return scale_; }
+  TMMLevel* LeftMeter() const { return left_; }
+  TMMLevel* RightMeter() const { return right_; }
+  TMMLevelScale* Scale() const { return scale_; }
 
  private:
-  QWidget* left_;
-  QWidget* right_;
-  QWidget* scale_;
+  TMMLevel* left_;
+  TMMLevel* right_;
+  TMMLevelScale* scale_;
 };
 
 }  // namespace tv

@@ -53,47 +53,47 @@ TMainMenu::TMainMenu(QMenuBar* bar) : bar_(bar) {
 
   QMenu* input = SubMenu(bar, "AnalyzerInput1", QStringLiteral("&Analyzer Input"));
   Entry(input, "WavePlayer1", QStringLiteral("&Wave Player"), true);
-  QAction* lineIn = Entry(input, "LineIn1", QStringLiteral("&Real Time Scan"), false);
+  QAction* lineIn = Entry(input, "LineIn1", QStringLiteral("&Real Time Scan"), true);
   lineIn->setToolTip(QStringLiteral("The one you choose by recording Input !"));
   lineIn->setStatusTip(lineIn->toolTip());
-  Entry(input, "Frequ1", QStringLiteral("&Generator"), false);
+  Entry(input, "Frequ1", QStringLiteral("&Generator"), true);
   input->setToolTipsVisible(true);
 
   QMenu* data = SubMenu(bar, "DataValue1", QStringLiteral("Tonvista &Data Value"));
   for (int i = 0; i < 4; ++i) {
     const QByteArray name = "StoreSpectrum" + QByteArray::number(i + 1);
-    Entry(data, name.constData(), QStringLiteral("Store freezed Spectrum %1").arg(i + 1), false,
+    Entry(data, name.constData(), QStringLiteral("Store freezed Spectrum %1").arg(i + 1), true,
           QKeySequence(Qt::Key_F5 + i));
   }
   data->addSeparator();
   for (int i = 0; i < 4; ++i) {
     const QByteArray name = "LoadSpectrum" + QByteArray::number(i + 1);
-    Entry(data, name.constData(), QStringLiteral("Load freezed Spectrum %1").arg(i + 1), false,
+    Entry(data, name.constData(), QStringLiteral("Load freezed Spectrum %1").arg(i + 1), true,
           QKeySequence(Qt::Key_F9 + i));
   }
   data->addSeparator();
-  Entry(data, "AnalyzerEditor1", QStringLiteral("Analyzer &Editor"), false);
+  Entry(data, "AnalyzerEditor1", QStringLiteral("Analyzer &Editor"), true);
 
   QMenu* preferences = SubMenu(bar, "Preferences1", QStringLiteral("Preferen&ces"));
-  Entry(preferences, "SetupforInput1", QStringLiteral("Standard &Mixer Win95/98/00/NT"), false);
+  Entry(preferences, "SetupforInput1", QStringLiteral("Standard &Mixer Win95/98/00/NT"), true);
   Entry(preferences, "InputDevice1", QStringLiteral("&Input Device"), false);
   Entry(preferences, "OutputDevice1", QStringLiteral("&Output Device"), false);
   Entry(preferences, "Spectrum1", QStringLiteral("Spectrum &controls"), false);
 
   QMenu* tools = SubMenu(bar, "Tools1", QStringLiteral("Mp&3/wav tools"));
   Entry(tools, "DtmfConverter1", QStringLiteral("DTMF normalize && converter"), true);
-  Entry(tools, "Mp3ToWav1", QStringLiteral("Convert Mp3 to Wav"), false);
+  Entry(tools, "Mp3ToWav1", QStringLiteral("Convert Mp3 to Wav"), true);
   Entry(tools, "NormalizeWave1", QStringLiteral("Normalize wave files"), true);
-  Entry(tools, "SplitStereo1", QStringLiteral("Split Stereo into 2 mono files"), false);
-  Entry(tools, "SwapChannels1", QStringLiteral("Swap left with right channel"), false);
+  Entry(tools, "SplitStereo1", QStringLiteral("Split Stereo into 2 mono files"), true);
+  Entry(tools, "SwapChannels1", QStringLiteral("Swap left with right channel"), true);
 
   QMenu* module = SubMenu(bar, "Module1", QStringLiteral("&Module"));
   QMenu* print = SubMenu(module, "PrintModule1", QStringLiteral("&Print Module"));
-  Entry(print, "PrintSpectrumSetup1", QStringLiteral("Print Spectrum Setup"), false);
-  Entry(print, "PrinterSetup1", QStringLiteral("Printer Setup"), false);
+  Entry(print, "PrintSpectrumSetup1", QStringLiteral("Print Spectrum Setup"), true);
+  Entry(print, "PrinterSetup1", QStringLiteral("Printer Setup"), true);
   QMenu* background = SubMenu(module, "BackgroundModule1", QStringLiteral("Background Module"));
-  Entry(background, "LoadBackground1", QStringLiteral("Load freezed Background"), false);
-  Entry(background, "ClearBackground1", QStringLiteral("Clear freezed Background"), false);
+  Entry(background, "LoadBackground1", QStringLiteral("Load freezed Background"), true);
+  Entry(background, "ClearBackground1", QStringLiteral("Clear freezed Background"), true);
   Entry(background, "CheckBackgroundcolors2", QStringLiteral("Check Background colors"), false);
 
   QMenu* info = SubMenu(bar, "Info1", QStringLiteral("&Info"));

@@ -9,12 +9,12 @@
 #include <algorithm>
 #include <cstdio>
 
-#include "DisplayPlaceholders.h"
 #include "PanelStyle.h"
 #include "TMMBitmapButton.h"
 #include "TMMGauge.h"
 #include "TMMLEDMode.h"
 #include "TMMLEDPanel.h"
+#include "TMMLevel.h"
 #include "TMMNumberEdit.h"
 #include "TMMWave.h"
 
@@ -40,43 +40,51 @@ TPlayerPanel::TPlayerPanel(QWidget* parent) : QFrame(parent) {
 }
 
 void TPlayerPanel::BuildTransport() {
-  // Play, pause, stop, seek, loop and record need the sound devices, which
-  // the program does not have: they are shown but cannot be pressed.
   const auto button = [this](TMMBitmapButton::Glyph glyph, const char* name, const QString& hint,
-                             bool pressedState) {
+                             bool pressedState, void (TPlayerPanel::*signal)()) {
     auto* b = new TMMBitmapButton(glyph, this);
     b->setObjectName(QString::fromLatin1(name));
     b->setToolTip(hint);
     b->SetShowsPressedState(pressedState);
-    b->setEnabled(false);
+    // The pressed state follows the transport, not the click.
+    if (pressedState) {
+      connect(b, &TMMBitmapButton::clicked, this, [b, this, signal] {
+        b->SetPressed(!b->Pressed());
+        emit(this->*signal)();
+      });
+    } else {
+      connect(b, &TMMBitmapButton::clicked, this, signal);
+    }
     return b;
   };
-  loadButton_ = button(TMMBitmapButton::Glyph::Load, "btnLoad", QStringLiteral("Select .wav"), false);
-  loadButton_->setEnabled(true);
-  connect(loadButton_, &TMMBitmapButton::clicked, this, &TPlayerPanel::loadClicked);
-  TMMBitmapButton* rewind = button(TMMBitmapButton::Glyph::Rewind, "MMBitmapButton4",
-                                   QStringLiteral("10 % Rewind"), false);
-  TMMBitmapButton* start = button(TMMBitmapButton::Glyph::Play, "btnStart", QStringLiteral("Play"), true);
-  TMMBitmapButton* pause =
-      button(TMMBitmapButton::Glyph::Pause, "btnPause", QStringLiteral("Pause"), true);
-  TMMBitmapButton* stop = button(TMMBitmapButton::Glyph::Stop, "btnStop", QStringLiteral("Stop"), false);
-  TMMBitmapButton* forward = button(TMMBitmapButton::Glyph::Forward, "MMBitmapButton3",
-                                    QStringLiteral("10 % Forward"), false);
-  TMMBitmapButton* loop = button(TMMBitmapButton::Glyph::Loop, "bntloop1",
-                                 QStringLiteral("Play Loop from start x ms. to End time x ms."), true);
-  TMMBitmapButton* record =
-      button(TMMBitmapButton::Glyph::Record, "bntRec", QStringLiteral("Record"), true);
+  using G = TMMBitmapButton::Glyph;
+  loadButton_ = button(G::Load, "btnLoad", QStringLiteral("Select .wav"), false,
+                       &TPlayerPanel::loadClicked);
+  rewindButton_ = button(G::Rewind, "MMBitmapButton4", QStringLiteral("10 % Rewind"), false,
+                         &TPlayerPanel::rewindClicked);
+  startButton_ = button(G::Play, "btnStart", QStringLiteral("Play"), true, &TPlayerPanel::startClicked);
+  pauseButton_ = button(G::Pause, "btnPause", QStringLiteral("Pause"), true, &TPlayerPanel::pauseClicked);
+  stopButton_ = button(G::Stop, "btnStop", QStringLiteral("Stop"), false, &TPlayerPanel::stopClicked);
+  forwardButton_ = button(G::Forward, "MMBitmapButton3", QStringLiteral("10 % Forward"), false,
+                          &TPlayerPanel::forwardClicked);
+  loopButton_ = button(G::Loop, "bntloop1",
+                       QStringLiteral("Play Loop from start x ms. to End time x ms."), true,
+                       &TPlayerPanel::loopClicked);
+  recordButton_ = button(G::Record, "bntRec", QStringLiteral("Record"), true,
+                         &TPlayerPanel::recordClicked);
   int x = 10;
-  for (TMMBitmapButton* b : {loadButton_, rewind, start, pause, stop, forward, loop, record}) {
+  for (TMMBitmapButton* b : {loadButton_, rewindButton_, startButton_, pauseButton_, stopButton_,
+                             forwardButton_, loopButton_, recordButton_}) {
     b->move(x, 25);
-    x += b->width() + (b == loadButton_ || b == forward ? 9 : 3);
+    x += b->width() + (b == loadButton_ || b == forwardButton_ ? 9 : 3);
   }
   transportEnd_ = x;
 
   // The panel's small level meters.
+  leftMeter_ = new TMMLevel(TMMLevel::Design::MMLevel3, this);
+  rightMeter_ = new TMMLevel(TMMLevel::Design::MMLevel4, this);
   for (int i = 0; i < 2; ++i) {
-    auto* meter = new TLevelPlaceholder(Qt::Horizontal, this);
-    meter->setObjectName(i == 0 ? QStringLiteral("MMLevel3") : QStringLiteral("MMLevel4"));
+    TMMLevel* meter = i == 0 ? leftMeter_ : rightMeter_;
     meter->setGeometry(x + 18, 26 + i * 15, 92, 11);
     QLabel* channel = MakeLabel(i == 0 ? QStringLiteral("L") : QStringLiteral("R"), this);
     channel->setFont(Scaled(font(), 0.85));
@@ -88,6 +96,12 @@ void TPlayerPanel::BuildTransport() {
   positionSlider_->setGeometry(8, 58, 412, 22);
   positionSlider_->setRange(0, 0);
   positionSlider_->setEnabled(false);  // until a file with data is loaded
+  connect(positionSlider_, &QSlider::sliderPressed, this, [this] { tracking_ = true; });
+  connect(positionSlider_, &QSlider::sliderReleased, this, [this] {
+    tracking_ = false;
+    emit trackEnded();
+  });
+  connect(positionSlider_, &QSlider::valueChanged, this, &TPlayerPanel::TrackBarChange);
 }
 
 void TPlayerPanel::BuildFileDisplays() {
@@ -118,7 +132,8 @@ void TPlayerPanel::BuildFileDisplays() {
   channelDisplay_->setGeometry(198, 136, 70, 30);
   sizeDisplay_ = panel("MMLEDPanel1", 6, QStringLiteral("kb"), 274, 146);
 
-  Readout(QStringLiteral("No record File selected"), this, "labRec")->setGeometry(10, 174, 200, 20);
+  recordLabel_ = Readout(QStringLiteral("No record File selected"), this, "labRec");
+  recordLabel_->setGeometry(10, 174, 200, 20);
 
   // The loop range in milliseconds.
   const auto loopEdit = [this](const QString& caption, const char* name, int x) {
@@ -130,10 +145,9 @@ void TPlayerPanel::BuildFileDisplays() {
     edit->SetRange(0, 100000000);
     edit->SetValue(0);
     edit->setGeometry(x, 181, 96, 20);
-    edit->setEnabled(false);
     return edit;
   };
-  loopEdit(QStringLiteral(" Start time in ms.  "), "edts1", 218);
+  loopStartEdit_ = loopEdit(QStringLiteral(" Start time in ms.  "), "edts1", 218);
   loopEndEdit_ = loopEdit(QStringLiteral(" End time in ms.  "), "edte1", 324);
 }
 
@@ -223,6 +237,24 @@ void TPlayerPanel::ShowFileInfo(const TMMWave& wave) {
 }
 
 void TPlayerPanel::SetPosition(int ms) { positionSlider_->setValue(ms); }
+
+int TPlayerPanel::Position() const { return positionSlider_->value(); }
+
+void TPlayerPanel::TrackBarChange() {
+  const int position = positionSlider_->value();
+  elapsedLabel_->setText(FormatTime(position));
+  remainingLabel_->setText(FormatTime(positionSlider_->maximum() - position));
+}
+
+QString TPlayerPanel::ElapsedText() const { return elapsedLabel_->text(); }
+
+QString TPlayerPanel::RemainingText() const { return remainingLabel_->text(); }
+
+void TPlayerPanel::SetElapsedText(const QString& text) { elapsedLabel_->setText(text); }
+
+void TPlayerPanel::SetRecordName(const QString& name) {
+  recordLabel_->setText(name.isEmpty() ? QStringLiteral("No record File selected") : name);
+}
 
 void TPlayerPanel::SetLoopEnd(int ms) {
   loopEndEdit_->SetRange(0, ms);

@@ -21,6 +21,7 @@ class TMMBitmapButton;
 class TMMGauge;
 class TMMLEDMode;
 class TMMLEDPanel;
+class TMMLevel;
 class TMMNumberEdit;
 class TMMWave;
 
@@ -41,8 +42,31 @@ class TPlayerPanel : public QFrame {
   void ShowFileInfo(const TMMWave& wave);
   // The slider's position in milliseconds.
   void SetPosition(int ms);
+  int Position() const;
   // The loop's end edit: its maximum and value.
   void SetLoopEnd(int ms);
+  // edts1 and edte1, the loop range in milliseconds.
+  TMMNumberEdit* LoopStartEdit() const { return loopStartEdit_; }
+  TMMNumberEdit* LoopEndEdit() const { return loopEndEdit_; }
+  // Label10 and labLeft.
+  QString ElapsedText() const;
+  QString RemainingText() const;
+  void SetElapsedText(const QString& text);
+  // labRec, the recording's file name.
+  void SetRecordName(const QString& name);
+  // The slider is being dragged.
+  bool Tracking() const { return tracking_; }
+
+  TMMBitmapButton* StartButton() const { return startButton_; }
+  TMMBitmapButton* PauseButton() const { return pauseButton_; }
+  TMMBitmapButton* StopButton() const { return stopButton_; }
+  TMMBitmapButton* RewindButton() const { return rewindButton_; }
+  TMMBitmapButton* ForwardButton() const { return forwardButton_; }
+  TMMBitmapButton* LoopButton() const { return loopButton_; }
+  TMMBitmapButton* RecordButton() const { return recordButton_; }
+  QSlider* TrackBar() const { return positionSlider_; }
+  TMMLevel* LeftMeter() const { return leftMeter_; }
+  TMMLevel* RightMeter() const { return rightMeter_; }
 
   int ScanProgress() const;
   void SetScanProgress(int percent);
@@ -61,11 +85,21 @@ class TPlayerPanel : public QFrame {
   void loadClicked();
   void scanClicked();
   void thresholdChanged(int position);
+  void startClicked();
+  void pauseClicked();
+  void stopClicked();
+  void rewindClicked();
+  void forwardClicked();
+  void loopClicked();
+  void recordClicked();
+  // The end of a slider drag.
+  void trackEnded();
 
  private:
   void BuildTransport();
   void BuildFileDisplays();
   void BuildScanSection();
+  void TrackBarChange();
 
   TMMBitmapButton* loadButton_;
   QSlider* positionSlider_;
@@ -76,7 +110,19 @@ class TPlayerPanel : public QFrame {
   TMMLEDPanel* bitsDisplay_;
   TMMLEDPanel* sizeDisplay_;
   TMMLEDMode* channelDisplay_;
+  TMMNumberEdit* loopStartEdit_;
   TMMNumberEdit* loopEndEdit_;
+  TMMBitmapButton* startButton_;
+  TMMBitmapButton* pauseButton_;
+  TMMBitmapButton* stopButton_;
+  TMMBitmapButton* rewindButton_;
+  TMMBitmapButton* forwardButton_;
+  TMMBitmapButton* loopButton_;
+  TMMBitmapButton* recordButton_;
+  TMMLevel* leftMeter_;
+  TMMLevel* rightMeter_;
+  QLabel* recordLabel_;
+  bool tracking_ = false;
   int transportEnd_ = 0;  // x just past the transport buttons
 
   QPushButton* scanButton_;

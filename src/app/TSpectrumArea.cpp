@@ -2,7 +2,7 @@
 
 #include <QVBoxLayout>
 
-#include "DisplayPlaceholders.h"
+#include "TMMSpectrum.h"
 
 namespace tv {
 
@@ -11,8 +11,8 @@ TSpectrumArea::TSpectrumArea(QWidget* parent) : QWidget(parent) {
   setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Expanding);
   auto* box = new QVBoxLayout(this);
   box->setContentsMargins(0, 0, 0, 0);
-  spectrum_ = new TSpectrumPlaceholder(this);
-  spectrum_->setObjectName(QStringLiteral("MMSpectrum1"));
+  spectrum_ = new TMMSpectrum(this, TMMSpectrumDesign::Main);
+  spectrum_->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Expanding);
   box->addWidget(spectrum_);
 }
 

@@ -7,16 +7,18 @@
 
 namespace tv {
 
+class TMMSpectrum;
+
 class TSpectrumArea : public QWidget {
   Q_OBJECT
 
  public:
   explicit TSpectrumArea(QWidget* parent = nullptr);
 
-  QWidget* Spectrum() const { return spectrum_; }
+  TMMSpectrum* Spectrum() const { return spectrum_; }
 
  private:
-  QWidget* spectrum_;
+  TMMSpectrum* spectrum_;
 };
 
 }  // namespace tv

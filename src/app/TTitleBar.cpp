@@ -3,11 +3,23 @@
 #include <QEvent>
 #include <QHBoxLayout>
 #include <QLabel>
+#include <QLocale>
+#include <algorithm>
+#include <cmath>
+#include <cstdlib>
 
 #include "PanelStyle.h"
 #include "TMMLed.h"
 
 namespace tv {
+
+QString LevelToDbText(int64_t value, int64_t reference, int offset) {
+  if (value == 0) return QStringLiteral("-Inf");
+  const double db = 20.0 * std::log10(static_cast<double>(std::llabs(value)) /
+                                      static_cast<double>(std::max<int64_t>(reference, 1))) +
+                    offset;
+  return QLocale().toString(db, 'f', 2);
+}
 
 TTitleBar::TTitleBar(QWidget* parent) : QFrame(parent) {
   setObjectName(QStringLiteral("PanTitle"));
@@ -108,6 +120,25 @@ void TTitleBar::ShowOverload(int channel) {
   Channel& c = channel == 0 ? left_ : right_;
   c.led->SetLit(true);
   c.over->show();
+}
+
+void TTitleBar::HoldPeak(int channel, int32_t peak) {
+  int32_t& held = channel == 0 ? peakLeft_ : peakRight_;
+  if (peak < held) return;
+  held = peak;
+  (channel == 0 ? left_ : right_).peak->setText(LevelToDbText(peak, 32768, 2));
+}
+
+void TTitleBar::TimerOverTimer() {
+  LEDLeftClick();
+  peakLeft_ = kPeakReset;
+  peakRight_ = kPeakReset;
+}
+
+bool TTitleBar::OverloadShown() const { return left_.led->Lit() || right_.led->Lit(); }
+
+QString TTitleBar::PeakText(int channel) const {
+  return (channel == 0 ? left_ : right_).peak->text();
 }
 
 }  // namespace tv

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <QFrame>
+#include <QString>
 #include <cstdint>
 
 class QLabel;
@@ -11,6 +12,11 @@ class QLabel;
 namespace tv {
 
 class TMMLed;
+
+// The decibel text of the level labels: "-Inf" for 0, else
+// 20 * log10(|value| / max(reference, 1)) + offset with two decimals, in the
+// locale's number format.
+QString LevelToDbText(int64_t value, int64_t reference, int offset);
 
 class TTitleBar : public QFrame {
   Q_OBJECT
@@ -27,6 +33,14 @@ class TTitleBar : public QFrame {
   void Label17Click();
   // Lights a channel's LED and shows its "over" label (0 left, 1 right).
   void ShowOverload(int channel);
+  // A channel's current peak (0 left, 1 right): its label follows it only
+  // upwards, so that it holds the highest level since the last reset.
+  void HoldPeak(int channel, int32_t peak);
+  // The overload timer ran out: lamps off, "over" labels hidden, and the
+  // maxima start again (their labels keep their text until a higher level).
+  void TimerOverTimer();
+  bool OverloadShown() const;
+  QString PeakText(int channel) const;
 
   // The peak-hold maxima of the two channels.
   int32_t PeakLeft() const { return peakLeft_; }
