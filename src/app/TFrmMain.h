@@ -9,6 +9,7 @@
 #include <QString>
 #include <cstdint>
 #include <memory>
+#include <mutex>
 
 #include "TFrozenSpectra.h"
 
@@ -41,6 +42,9 @@ class TMMWaveFile;
 class TMainMenu;
 class TPlayerPanel;
 class TScanController;
+class TSettingsFiles;
+class TfOutfitSpec;
+struct TDeviceChoice;
 class TSpectrumArea;
 class TTitleBar;
 class TfCon;
@@ -80,7 +84,8 @@ class TFrmMain : public QMainWindow {
   // clipboard if the results window asks for it.
   void RecordScanResult(const QString& fileName, const QString& keys);
 
-  // labDTMF: keys appended as the scan finds them (GUI thread).
+  // labDTMF: keys appended as the scan finds them. From another thread
+  // they are queued and shown in order by the GUI thread.
   void AppendDtmfKey(const QString& keys);
   // Empties labDTMF, including keys still on their way.
   void ClearDtmfText();
@@ -262,6 +267,11 @@ class TFrmMain : public QMainWindow {
   void ConnectPanels();
   // Closes the live input and the output; failures there are only reported.
   void CloseDevices();
+  // Closes the wave input and output and gives them the chosen devices.
+  void UseDevices(const TDeviceChoice& input, const TDeviceChoice& output);
+  // The device menu entries: the dialog, then the choice in use.
+  void InputDevice1Click();
+  void OutputDevice1Click();
   // Starts live capture; a failure is told to the user (once for a device
   // that is missing altogether) and answered false.
   bool StartWaveIn();
@@ -278,6 +288,10 @@ class TFrmMain : public QMainWindow {
   TSpectrumArea* spectrumArea_;
   TLevelStrip* levelStrip_;
   TMMLEDLabel* dtmfLine_;
+  // Keys appended from other threads that the GUI thread has not shown yet.
+  std::mutex keysLock_;
+  QString keysOnTheirWay_;
+  void ShowKeysOnTheirWay();
   QFrame* controlArea_;
   TFuncPanel* funcPanel_;
   std::unique_ptr<TMainMenu> menus_;
@@ -299,6 +313,8 @@ class TFrmMain : public QMainWindow {
   TFrmSavBin* frmSavBin_ = nullptr;
   TfSetupPrint* setupPrint_ = nullptr;
   TfSpecBack* specBack_ = nullptr;
+  TfOutfitSpec* fOutfitSpec_ = nullptr;
+  std::unique_ptr<TSettingsFiles> settings_;
   TfConvert* fConvert_ = nullptr;
   TfSplit* fSplit_ = nullptr;
   TfSwap* fSwap_ = nullptr;

@@ -34,9 +34,9 @@ QMenu* SubMenu(QMenu* parent, const char* name, const QString& caption) {
 
 TMainMenu::TMainMenu(QMenuBar* bar) : bar_(bar) {
   QMenu* file = SubMenu(bar, "File1", QStringLiteral("&File"));
-  Entry(file, "LoadPrject1", QStringLiteral("&Load Analyzer Setting"), false);
-  Entry(file, "SaveProject1", QStringLiteral("&Save Analyzer Setting"), false);
-  Entry(file, "SaveasDefault1", QStringLiteral("Save Settings as Default"), false);
+  Entry(file, "LoadPrject1", QStringLiteral("&Load Analyzer Setting"), true);
+  Entry(file, "SaveProject1", QStringLiteral("&Save Analyzer Setting"), true);
+  Entry(file, "SaveasDefault1", QStringLiteral("Save Settings as Default"), true);
   file->addSeparator();
   Entry(file, "N2", QStringLiteral("Show Results Window"), true);
   file->addSeparator();
@@ -76,9 +76,9 @@ TMainMenu::TMainMenu(QMenuBar* bar) : bar_(bar) {
 
   QMenu* preferences = SubMenu(bar, "Preferences1", QStringLiteral("Preferen&ces"));
   Entry(preferences, "SetupforInput1", QStringLiteral("Standard &Mixer Win95/98/00/NT"), true);
-  Entry(preferences, "InputDevice1", QStringLiteral("&Input Device"), false);
-  Entry(preferences, "OutputDevice1", QStringLiteral("&Output Device"), false);
-  Entry(preferences, "Spectrum1", QStringLiteral("Spectrum &controls"), false);
+  Entry(preferences, "InputDevice1", QStringLiteral("&Input Device"), true);
+  Entry(preferences, "OutputDevice1", QStringLiteral("&Output Device"), true);
+  Entry(preferences, "Spectrum1", QStringLiteral("Spectrum &controls"), true);
 
   QMenu* tools = SubMenu(bar, "Tools1", QStringLiteral("Mp&3/wav tools"));
   Entry(tools, "DtmfConverter1", QStringLiteral("DTMF normalize && converter"), true);
@@ -94,11 +94,11 @@ TMainMenu::TMainMenu(QMenuBar* bar) : bar_(bar) {
   QMenu* background = SubMenu(module, "BackgroundModule1", QStringLiteral("Background Module"));
   Entry(background, "LoadBackground1", QStringLiteral("Load freezed Background"), true);
   Entry(background, "ClearBackground1", QStringLiteral("Clear freezed Background"), true);
-  Entry(background, "CheckBackgroundcolors2", QStringLiteral("Check Background colors"), false);
+  Entry(background, "CheckBackgroundcolors2", QStringLiteral("Check Background colors"), true);
 
   QMenu* info = SubMenu(bar, "Info1", QStringLiteral("&Info"));
   Entry(info, "About1", QStringLiteral("About"), true);
-  Entry(info, "HelpFile1", QStringLiteral("&Help-File"), false, QKeySequence(Qt::Key_F1));
+  Entry(info, "HelpFile1", QStringLiteral("&Help-File"), true, QKeySequence(Qt::Key_F1));
 }
 
 QAction* TMainMenu::Action(const char* name) const {
