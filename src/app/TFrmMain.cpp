@@ -52,6 +52,7 @@
 #include "TMMWaveFile.h"
 #include "TMMWaveIn.h"
 #include "TMMWaveOut.h"
+#include "TMMWaveRecorder.h"
 #include "TMainMenu.h"
 #include "TPlayerPanel.h"
 #include "ShellActions.h"
@@ -108,6 +109,7 @@ TFrmMain::~TFrmMain() {
   // No device may deliver, and no connector feed a display, once the
   // displays (child widgets) are being destroyed.
   CloseDevices();
+  recorder_.reset();
   connector1_.reset();
   connect2_.reset();
 }

@@ -42,6 +42,7 @@ class TMMWaveFile;
 class TMainMenu;
 class TPlayerPanel;
 class TScanController;
+class TMMWaveRecorder;
 class TSettingsFiles;
 class TfOutfitSpec;
 struct TDeviceChoice;
@@ -224,6 +225,7 @@ class TFrmMain : public QMainWindow {
   TMMTrigger& Trigger() const;
   TMMWaveIn& MMWaveIn1() const { return *waveIn_; }
   TMMWaveOut& MMWaveOut1() const { return *waveOut_; }
+  TMMWaveRecorder& wavRecorder() const { return *recorder_; }
   TMMGenerator& MMGenerator1() const { return *generator_; }
   TMMConnector& MMConnector1() const { return *connector1_; }
   TMMConnector& conect2() const { return *connect2_; }
@@ -267,6 +269,11 @@ class TFrmMain : public QMainWindow {
   void ConnectPanels();
   // Closes the live input and the output; failures there are only reported.
   void CloseDevices();
+  // Record: without a file the dialog names one (a second press starts);
+  // with one the live input is recorded into it and shown by the displays.
+  void bntRecClick();
+  // Stop's first step while recording: the recording becomes the loaded file.
+  void EndRecording();
   // Closes the wave input and output and gives them the chosen devices.
   void UseDevices(const TDeviceChoice& input, const TDeviceChoice& output);
   // The device menu entries: the dialog, then the choice in use.
@@ -306,6 +313,7 @@ class TFrmMain : public QMainWindow {
   std::unique_ptr<TMMPeakDetect> peakDetect_;
   std::unique_ptr<TMMWaveIn> waveIn_;
   std::unique_ptr<TMMWaveOut> waveOut_;
+  std::unique_ptr<TMMWaveRecorder> recorder_;
   std::unique_ptr<TMMGenerator> generator_;
   // After the devices: the connectors go first, the displays (widgets) last.
   std::unique_ptr<TMMConnector> connect2_;

@@ -54,6 +54,7 @@
 #include "TMMWaveFile.h"
 #include "TMMWaveIn.h"
 #include "TMMWaveOut.h"
+#include "TMMWaveRecorder.h"
 #include "TMainMenu.h"
 #include "TPlayerPanel.h"
 #include "TDeviceDialog.h"
@@ -69,6 +70,7 @@
 #include "TfSpecBack.h"
 #include "TfSplit.h"
 #include "TfSwap.h"
+#include "FileRequest.h"
 #include "Tf_result.h"
 #include "WaveDialogs.h"
 
@@ -113,6 +115,18 @@ void TFrmMain::CreateLiveComponents() {
   waveOut_->SetDeviceID(MapperId);
   waveOut_->SetTimeFormat(tfMillisecond);
   waveOut_->SetBufferSize(6144);
+
+  recorder_ = std::make_unique<TMMWaveRecorder>("wavRecorder");
+  recorder_->SetMode(mStereo);
+  recorder_->SetBitLength(b16Bit);
+  recorder_->SetSampleRate(44100);
+  recorder_->SetBufferSize(4096);
+  recorder_->SetNumBuffers(10);
+  recorder_->SetDeviceID(MapperId);
+  recorder_->SetCallBackMode(cmWindow);
+  recorder_->SetTimeFormat(tfMillisecond);
+  recorder_->SetMaxRecordTime(-1);
+  recorder_->SetOverwriteExisting(true);
 
   generator_ = std::make_unique<TMMGenerator>("MMGenerator1");
   generator_->SetSampleRate(44100);
@@ -218,12 +232,19 @@ void TFrmMain::ConnectPanels() {
   connect(p, &TPlayerPanel::rewindClicked, this, &TFrmMain::MMBitmapButton4Click);
   connect(p, &TPlayerPanel::loopClicked, this, &TFrmMain::bntloopClick);
   connect(p, &TPlayerPanel::trackEnded, this, &TFrmMain::TrackBarTrackEnd);
-  // Recording needs the wave recorder component, which the program does
-  // not have yet.
-  p->RecordButton()->setEnabled(false);
+  connect(p, &TPlayerPanel::recordClicked, this, &TFrmMain::bntRecClick);
 }
 
 void TFrmMain::CloseDevices() {
+  // A recording under way is finished, so the file is complete.
+  if (recorder_ && recorder_->Recording()) {
+    try {
+      recorder_->Stop();
+    } catch (const std::exception&) {
+      // The file stays valid up to the last whole frame whatever failed;
+      // the window is closing, so there is nobody left to tell.
+    }
+  }
   if (waveIn_) CloseQuietly(*waveIn_);
   if (waveOut_) CloseQuietly(*waveOut_);
 }
@@ -243,6 +264,7 @@ void TFrmMain::UseDevices(const TDeviceChoice& input, const TDeviceChoice& outpu
     waveOut_->SetCallBackMode(output.CallBackMode);
     waveIn_->SetDeviceID(input.DeviceID);
     waveIn_->SetCallBackMode(input.CallBackMode);
+    if (!recorder_->Recording()) recorder_->SetDeviceID(input.DeviceID);
   } catch (const std::exception& e) {
     ShowError(this, QString::fromStdString(e.what()));
   }
@@ -514,8 +536,60 @@ void TFrmMain::btnPauseClick() {
   PlayerPanel()->PauseButton()->SetPressed(paused_);
 }
 
+void TFrmMain::bntRecClick() {
+  TPlayerPanel* p = PlayerPanel();
+  if (recorder_->Recording()) return;
+  if (!recorder_->FileName().empty()) {
+    // The recorder has its own input device.
+    CloseQuietly(*waveIn_);
+    waveTimer_->start();
+    MMSpectrum1().Calc().SetFFTLength(1024);
+    p->SetRecordName(QFileInfo(QString::fromStdString(recorder_->FileName())).fileName());
+    recorder_->SetOutput(connector1_.get());
+    p->RecordButton()->SetPressed(true);
+    try {
+      recorder_->Record();
+    } catch (const std::exception& e) {
+      p->RecordButton()->SetPressed(false);
+      ShowError(this, QString::fromStdString(PlainMessage(e.what())));
+    }
+    return;
+  }
+  TFileRequest request;
+  request.title = QStringLiteral("Record into");
+  request.filter = NameFilter(QStringLiteral("Wave files"), QStringLiteral("*.wav"));
+  request.defaultSuffix = QStringLiteral("wav");
+  request.folder = ReadPreference(PreferenceRoot::CurrentUser, kPreferenceKey, QStringLiteral("Rec InitDir"),
+                                  QString());
+  request.save = true;
+  const QString chosen = PromptFile(this, request);
+  if (chosen.isEmpty()) return;
+  recorder_->SetFileName(chosen.toStdString());
+  WritePreference(PreferenceRoot::CurrentUser, kPreferenceKey, QStringLiteral("Rec InitDir"),
+                  QFileInfo(chosen).absolutePath());
+}
+
+void TFrmMain::EndRecording() {
+  TPlayerPanel* p = PlayerPanel();
+  try {
+    recorder_->Stop();
+  } catch (const std::exception& e) {
+    ShowError(this, QString::fromStdString(PlainMessage(e.what())));
+  }
+  recorder_->SetOutput(nullptr);
+  waveOut_->SetInput(wavePlayer_.get());
+  waveOut_->SetOutput(peakDetect_.get());
+  connector1_->SetInput(peakDetect_.get());
+  wavePlayer_->Wave().SetFileName(recorder_->FileName());
+  ShowFileInfo();
+  recorder_->SetFileName(std::string());
+  p->SetRecordName(QString());
+  p->RecordButton()->SetPressed(false);
+}
+
 void TFrmMain::btnStopClick() {
   TPlayerPanel* p = PlayerPanel();
+  if (recorder_->Recording()) EndRecording();
   CloseQuietly(*waveOut_);
   p->SetPosition(static_cast<int>(std::min<int64_t>(wavePlayer_->Wave().Position(), INT32_MAX)));
   paused_ = false;
@@ -582,6 +656,7 @@ void TFrmMain::WaveTimerTimer() {
   TMMWave& wave = wavePlayer_->Wave();
   const int64_t position = wave.Position();
   if (!p->Tracking()) p->SetPosition(static_cast<int>(std::min<int64_t>(position, INT32_MAX)));
+  if (recorder_->Recording()) p->SetElapsedText(TPlayerPanel::FormatTime(recorder_->Position()));
   if (looping_ && position >= p->LoopEndEdit()->Value()) {
     try {
       waveOut_->Pause();

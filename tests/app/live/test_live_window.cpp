@@ -15,6 +15,7 @@
 
 #include <QCheckBox>
 
+#include "FileRequest.h"
 #include "TAnalyzerFreezePanel.h"
 #include "TAnalyzerGainPanel.h"
 #include "TAnalyzerScalePanel.h"
@@ -37,6 +38,7 @@
 #include "TMMWaveFile.h"
 #include "TMMWaveIn.h"
 #include "TMMWaveOut.h"
+#include "TMMWaveRecorder.h"
 #include "TPlayerPanel.h"
 #include "TTitleBar.h"
 #include "TestFiles.h"
@@ -368,14 +370,64 @@ TEST_F(LiveWindow, ALoopPlaysItsStretchAgainAndAnEmptyRangeIsRefused) {
   EXPECT_FALSE(p->LoopButton()->Pressed());
 }
 
-TEST_F(LiveWindow, StartWithoutAFileAsksForOneAndRecordingIsNotOffered) {
+TEST_F(LiveWindow, StartWithoutAFileAsksForOne) {
   TFrmMain w;
   Show(w);
   w.btnStartClick();
   ASSERT_EQ(messages_.size(), 1u);
   EXPECT_EQ(messages_[0].first, QStringLiteral("Please select a Wave File !"));
   EXPECT_FALSE(w.MMWaveOut1().IsOpen());
-  EXPECT_FALSE(w.PlayerPanel()->RecordButton()->isEnabled());
+  EXPECT_TRUE(w.PlayerPanel()->RecordButton()->isEnabled());
+}
+
+TEST_F(LiveWindow, RecordNamesAFileThenRecordsTheInputAndStopMakesItTheLoadedFile) {
+  devices_.SetLineInFile(SineFile("line-in.wav", 2.0, 16000));
+  const std::string target = dir_.File("take.wav");
+  int asked = 0;
+  SetFileRequestPrompt([&](QWidget*, const TFileRequest& request) {
+    ++asked;
+    EXPECT_TRUE(request.save);
+    return QString::fromStdString(target);
+  });
+  struct RestorePrompt {
+    ~RestorePrompt() { SetFileRequestPrompt({}); }
+  } restore;
+  TFrmMain w;
+  Show(w);
+  TPlayerPanel* p = w.PlayerPanel();
+  // The first press only names the file.
+  QTest::mouseClick(p->RecordButton(), Qt::LeftButton);
+  EXPECT_EQ(asked, 1);
+  EXPECT_FALSE(w.wavRecorder().Recording());
+  EXPECT_EQ(w.wavRecorder().FileName(), target);
+  EXPECT_FALSE(std::filesystem::exists(target));
+
+  // The second records, and the displays show what is recorded.
+  QTest::mouseClick(p->RecordButton(), Qt::LeftButton);
+  EXPECT_EQ(asked, 1);
+  ASSERT_TRUE(w.wavRecorder().Recording());
+  EXPECT_TRUE(p->RecordButton()->Pressed());
+  EXPECT_FALSE(w.MMWaveIn1().IsOpen());
+  EXPECT_EQ(w.MMSpectrum1().Calc().FFTLength(), 1024);
+  EXPECT_EQ(Find<QLabel>(w, "labRec")->text(), QStringLiteral("take.wav"));
+  const int32_t spectra = w.MMConnector1().Deliveries(dkSpectrum);
+  EXPECT_TRUE(WaitFor([&] { return w.MMConnector1().Deliveries(dkSpectrum) > spectra + 2; }));
+  ASSERT_TRUE(WaitFor([&] { return w.wavRecorder().Position() >= 500; }));
+  EXPECT_TRUE(WaitFor([&] { return p->ElapsedText() != TPlayerPanel::FormatTime(0); }, 1000));
+
+  // Stop ends the recording: the file is complete and becomes the loaded one.
+  QTest::mouseClick(p->StopButton(), Qt::LeftButton);
+  EXPECT_FALSE(w.wavRecorder().Recording());
+  EXPECT_FALSE(p->RecordButton()->Pressed());
+  EXPECT_TRUE(w.wavRecorder().FileName().empty());
+  EXPECT_EQ(Find<QLabel>(w, "labRec")->text(), QStringLiteral("No record File selected"));
+  EXPECT_EQ(w.WavePlayer().Wave().FileName(), target);
+  // At least what was recorded before the last buffer, which may still have
+  // been filling when the position was read.
+  EXPECT_GE(w.WavePlayer().Wave().DataSize(), 400);
+  EXPECT_EQ(w.MMWaveOut1().Input(), &w.WavePlayer());
+  EXPECT_EQ(w.MMConnector1().Input(), &w.MMPeakDetect1());
+  EXPECT_TRUE(messages_.empty());
 }
 
 TEST_F(LiveWindow, DraggingTheSliderFreezesTheTimesWhilePlaybackGoesOn) {
