@@ -299,14 +299,19 @@ class SystemDevices {
   SystemDevices() {
     const char* mode = std::getenv("TONVISTA_AUDIO");
     const std::string m = mode != nullptr ? mode : "";
-    if (m == "virtual") {
+    if (m == "virtual" || m == "virtual-only") {
       virtualSelected_ = true;
     } else if (!m.empty() && m != "system") {
-      std::fprintf(stderr, "TONVISTA_AUDIO=%s is not known (use \"system\" or \"virtual\")\n",
+      std::fprintf(stderr,
+                   "TONVISTA_AUDIO=%s is not known (use \"system\", \"virtual\" or \"virtual-only\")\n",
                    m.c_str());
     }
-    real_ = std::make_unique<TMMPortAudioDevices>();
-    set_.Add(real_.get());
+    // "virtual-only" leaves the sound system alone altogether: machines
+    // without sound, and test runs that must not load its plug-ins.
+    if (m != "virtual-only") {
+      real_ = std::make_unique<TMMPortAudioDevices>();
+      set_.Add(real_.get());
+    }
     if (virtualSelected_) {
       set_.Add(&virtual_);
       set_.SetDefaultInput(&virtual_);
@@ -320,7 +325,7 @@ class SystemDevices {
   void UseLineIn(const std::string& file) {
     virtual_.SetLineInFile(file);
     if (file.empty()) {
-      if (!virtualSelected_) set_.SetDefaultInput(real_.get());
+      if (!virtualSelected_ && real_) set_.SetDefaultInput(real_.get());
       return;
     }
     set_.Add(&virtual_);

@@ -256,7 +256,8 @@ class TMMWaveDeviceSet : public TMMWaveDevices {
 
 // The device table the components bind to. Built on first use from the
 // environment: TONVISTA_AUDIO=virtual lists the virtual devices after the
-// sound system's and makes them the defaults.
+// sound system's and makes them the defaults; TONVISTA_AUDIO=virtual-only
+// lists only them and never starts the sound system.
 TMMWaveDevices& SystemWaveDevices();
 // Replaces the table (tests); nullptr restores the system's. Components
 // bind when they are created.

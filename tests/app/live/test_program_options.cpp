@@ -16,7 +16,7 @@ namespace {
 
 std::vector<std::string> Environment(const test::TempDir& dir) {
   return {"TONVISTA_CONFIG_DIR=" + dir.File("config"), "TONVISTA_DATA_DIR=" + dir.File("data"),
-          "TONVISTA_AUDIO=virtual", "QT_QPA_PLATFORM=offscreen",
+          "TONVISTA_AUDIO=virtual-only", "QT_QPA_PLATFORM=offscreen",
           "XDG_RUNTIME_DIR=" + dir.File("runtime")};
 }
 
