@@ -79,6 +79,8 @@ void EmptyFolder(const char* path) {
 }
 
 void OnSignal(int sig) {
+  // The interrupted code may still read errno when the signal is deferred.
+  const int savedErrno = errno;
   // A file's work folder sits in the run's: two rounds remove both, in
   // whichever order they were listed.
   for (int round = 0; round < 2; ++round) {
@@ -90,6 +92,7 @@ void OnSignal(int sig) {
     }
   }
   std::signal(sig, SIG_DFL);
+  errno = savedErrno;
   raise(sig);
 }
 
