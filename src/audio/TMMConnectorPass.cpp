@@ -198,22 +198,32 @@ void TMMConnector::ServeKind(TMMDisplayKind kind, int64_t now, std::exception_pt
       if (step > 0) advance = step;
     }
   }
-  if (position + chunk > frontValid_) {
-    pending_[kind] = false;
-    position_[kind] = position;
-    return;
-  }
-  position_[kind] = position + advance;
-  const uint8_t* start = front_.data() + position;
-  for (int s = kKindFirst[kind]; s <= kKindLast[kind]; ++s) {
-    if (slots_[s] == nullptr) continue;
-    try {
-      slots_[s]->FeedPCM(start);
-    } catch (...) {
-      if (!error) error = std::current_exception();
+  // A pass that comes late (the main thread was busy, the pump woke late)
+  // serves every chunk that fell due meanwhile, in order: a meter must see
+  // every peak, and one chunk a pass would leave the displays trailing the
+  // sound for the rest of the buffer. The oscilloscope shows only the newest
+  // picture, so it takes one chunk a pass.
+  const bool catchUp = kind != dkOscope && synchronize_.load();
+  for (;;) {
+    if (position + chunk > frontValid_) {
+      pending_[kind] = false;
+      position_[kind] = position;
+      return;
     }
+    position_[kind] = position + advance;
+    const uint8_t* start = front_.data() + position;
+    for (int s = kKindFirst[kind]; s <= kKindLast[kind]; ++s) {
+      if (slots_[s] == nullptr) continue;
+      try {
+        slots_[s]->FeedPCM(start);
+      } catch (...) {
+        if (!error) error = std::current_exception();
+      }
+    }
+    ++deliveries_[kind];
+    position = position_[kind];
+    if (!catchUp || !Due(position, now)) return;
   }
-  ++deliveries_[kind];
 }
 
 void TMMConnector::ServeSpectrograms(int64_t now, std::exception_ptr& error) {

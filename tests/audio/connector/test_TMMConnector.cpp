@@ -102,6 +102,37 @@ TEST_F(ConnectorTest, EachChunkIsServedWhenItIsHeard) {
   EXPECT_EQ(con->Deliveries(dkLevel), 8);
 }
 
+// A pass that comes 50 ms late serves, in order, every chunk heard
+// meanwhile; the oscilloscope, which shows only the newest picture, takes one.
+TEST_F(ConnectorTest, ALatePassCatchesUpWithTheSound) {
+  RecordingDisplay level(2048, &clock), oscope(2048, &clock);
+  con->SetLevel1(&level);
+  con->SetOscope1(&oscope);
+  con->SetAutoTrigger(false);
+  Begin(16384);
+  const std::vector<uint8_t> data = Counting(16384);
+  Buffer buffer(data);
+  clock.SetMilliseconds(0);
+  con->BufferReady(buffer.Header());
+  StepThrough(0, 0);
+  StepThrough(50, 50);
+  // 2048 bytes last 11.6 ms: chunks at 0, 11.6, 23.2, 34.8 and 46.4 ms.
+  ASSERT_EQ(level.feeds.size(), 5u);
+  for (size_t k = 0; k < 5; ++k) {
+    EXPECT_TRUE(std::equal(level.feeds[k].bytes.begin(), level.feeds[k].bytes.end(),
+                           data.begin() + static_cast<long>(k * 2048)))
+        << "chunk " << k;
+  }
+  EXPECT_EQ(oscope.feeds.size(), 2u);
+  // From there on the meter is on time again: 58.0, 69.7, 81.3 ms.
+  StepThrough(51, 90);
+  ASSERT_EQ(level.feeds.size(), 8u);
+  for (size_t k = 5; k < 8; ++k) {
+    EXPECT_EQ(level.feeds[k].at, DueMilliseconds(static_cast<int64_t>(k) * 2048) * 1000);
+  }
+  EXPECT_EQ(con->Deliveries(dkLevel), 8);
+}
+
 TEST_F(ConnectorTest, WithoutSynchronizeEveryPassServesTheNextChunk) {
   RecordingDisplay level(4096, &clock);
   con->SetLevel1(&level);
