@@ -274,6 +274,12 @@ class TFrmMain : public QMainWindow {
   void bntRecClick();
   // Stop's first step while recording: the recording becomes the loaded file.
   void EndRecording();
+  // The recorder stopped by itself (device lost, disk full; it has said why):
+  // what it stored becomes the loaded file, as after Stop.
+  void RecordingFailed();
+  // The window's side of a finished recording: the playback chain back in
+  // place, the file loaded, the Record button released.
+  void FinishRecording();
   // Closes the wave input and output and gives them the chosen devices.
   void UseDevices(const TDeviceChoice& input, const TDeviceChoice& output);
   // The device menu entries: the dialog, then the choice in use.

@@ -25,6 +25,7 @@
 #include <QVBoxLayout>
 #include <algorithm>
 #include <array>
+#include <filesystem>
 
 #include "DataFolder.h"
 #include "DtmfScanner.h"
@@ -180,6 +181,12 @@ void TFrmMain::CreateLiveComponents() {
       wavePlayer_->Wave().SetPosition(0);
     } catch (const std::exception&) {
     }
+  };
+
+  // The recorder reports on the thread that found the fault; the window
+  // takes it up on its own.
+  recorder_->OnError = [this](TMMDSPComponent*) {
+    QMetaObject::invokeMethod(this, [this] { RecordingFailed(); }, Qt::QueuedConnection);
   };
 
   waveTimer_ = new QTimer(this);
@@ -570,18 +577,45 @@ void TFrmMain::bntRecClick() {
 }
 
 void TFrmMain::EndRecording() {
-  TPlayerPanel* p = PlayerPanel();
   try {
     recorder_->Stop();
   } catch (const std::exception& e) {
     ShowError(this, QString::fromStdString(PlainMessage(e.what())));
   }
+  FinishRecording();
+}
+
+void TFrmMain::RecordingFailed() {
+  // Stop came first and has finished the recording already.
+  if (recorder_->FileName().empty()) return;
+  try {
+    recorder_->Stop();
+  } catch (const std::exception&) {
+    // The recorder has told the user why it stopped; once is enough.
+  }
+  FinishRecording();
+}
+
+void TFrmMain::FinishRecording() {
+  TPlayerPanel* p = PlayerPanel();
   recorder_->SetOutput(nullptr);
-  waveOut_->SetInput(wavePlayer_.get());
-  waveOut_->SetOutput(peakDetect_.get());
-  connector1_->SetInput(peakDetect_.get());
-  wavePlayer_->Wave().SetFileName(recorder_->FileName());
-  ShowFileInfo();
+  // An output still playing (the generator, when the recording failed by
+  // itself) keeps its chain; Start puts the player's chain in place anyway.
+  if (!waveOut_->IsOpen()) {
+    waveOut_->SetInput(wavePlayer_.get());
+    waveOut_->SetOutput(peakDetect_.get());
+    connector1_->SetInput(peakDetect_.get());
+  }
+  // A recording that stored nothing made no file: the loaded one stays.
+  const std::string recorded = recorder_->FileName();
+  if (!recorded.empty() && std::filesystem::exists(recorded)) {
+    try {
+      wavePlayer_->Wave().SetFileName(recorded);
+    } catch (const std::exception& e) {
+      ShowError(this, QString::fromStdString(PlainMessage(e.what())));
+    }
+    ShowFileInfo();
+  }
   recorder_->SetFileName(std::string());
   p->SetRecordName(QString());
   p->RecordButton()->SetPressed(false);
@@ -589,8 +623,8 @@ void TFrmMain::EndRecording() {
 
 void TFrmMain::btnStopClick() {
   TPlayerPanel* p = PlayerPanel();
-  if (recorder_->Recording()) EndRecording();
   CloseQuietly(*waveOut_);
+  if (recorder_->Recording()) EndRecording();
   p->SetPosition(static_cast<int>(std::min<int64_t>(wavePlayer_->Wave().Position(), INT32_MAX)));
   paused_ = false;
   looping_ = false;

@@ -33,6 +33,7 @@
 #include "TMMOscope.h"
 #include "TMMPeakDetect.h"
 #include "TMMSpectrum.h"
+#include "MMErrors.h"
 #include "TMMVirtualDevices.h"
 #include "TMMWave.h"
 #include "TMMWaveFile.h"
@@ -428,6 +429,115 @@ TEST_F(LiveWindow, RecordNamesAFileThenRecordsTheInputAndStopMakesItTheLoadedFil
   EXPECT_EQ(w.MMWaveOut1().Input(), &w.WavePlayer());
   EXPECT_EQ(w.MMConnector1().Input(), &w.MMPeakDetect1());
   EXPECT_TRUE(messages_.empty());
+}
+
+// The samples of a 16-bit wave file's data chunk.
+std::vector<int16_t> WaveSamples(const std::string& file) {
+  const test::Bytes b = test::ReadAll(file);
+  size_t at = 12;
+  while (at + 8 <= b.size()) {
+    const uint32_t size = test::Get32(b, at + 4);
+    if (std::equal(b.begin() + static_cast<long>(at), b.begin() + static_cast<long>(at + 4), "data")) {
+      std::vector<int16_t> samples;
+      for (size_t i = at + 8; i + 1 < std::min<size_t>(b.size(), at + 8 + size); i += 2) {
+        samples.push_back(static_cast<int16_t>(test::Get16(b, i)));
+      }
+      return samples;
+    }
+    at += 8 + size + (size & 1);
+  }
+  return {};
+}
+
+// The generator plays into the loopback while the recorder records from it:
+// the file holds the generator's 1000 Hz sine at its level.
+TEST_F(LiveWindow, RecordingTheLoopbackWhileTheGeneratorPlaysStoresTheTone) {
+  const std::string target = dir_.File("generator.wav");
+  SetFileRequestPrompt([&](QWidget*, const TFileRequest&) { return QString::fromStdString(target); });
+  struct RestorePrompt {
+    ~RestorePrompt() { SetFileRequestPrompt({}); }
+  } restore;
+  TFrmMain w;
+  Show(w);
+  w.MMLabel31Click();
+  ASSERT_TRUE(w.MMWaveOut1().IsStarted());
+  TPlayerPanel* p = w.PlayerPanel();
+  QTest::mouseClick(p->RecordButton(), Qt::LeftButton);
+  QTest::mouseClick(p->RecordButton(), Qt::LeftButton);
+  ASSERT_TRUE(w.wavRecorder().Recording());
+  ASSERT_TRUE(WaitFor([&] { return w.wavRecorder().Position() >= 1500; }));
+  QTest::mouseClick(p->StopButton(), Qt::LeftButton);
+  EXPECT_FALSE(w.wavRecorder().Recording());
+  EXPECT_FALSE(w.MMWaveOut1().IsOpen());
+  ASSERT_EQ(w.WavePlayer().Wave().FileName(), target);
+
+  const std::vector<int16_t> s = WaveSamples(target);
+  ASSERT_GE(s.size(), 2u * 44100);
+  // Leave out the silence before the first sound reached the loopback.
+  size_t first = 0;
+  while (first < s.size() && std::abs(s[first]) < 100) ++first;
+  first -= first % 2;
+  ASSERT_LT(first + 2 * 44100, s.size());
+  // Full scale 32767 times Amplitude 8212 / 16384; the table's steps of
+  // 2267.57 entries land within 0.25 % of the crest.
+  const int crest = 32767 * 8212 / 16384;
+  int peak = 0;
+  int rising = 0;
+  for (size_t i = first; i + 2 < s.size(); i += 2) {
+    peak = std::max({peak, std::abs(static_cast<int>(s[i])), std::abs(static_cast<int>(s[i + 1]))});
+    EXPECT_EQ(s[i], s[i + 1]) << "frame " << i / 2;
+    if (s[i] < 0 && s[i + 2] >= 0) ++rising;
+    if (::testing::Test::HasFailure()) break;
+  }
+  EXPECT_LE(peak, crest);
+  EXPECT_GE(peak, crest * 9975 / 10000);
+  const double seconds = static_cast<double>(s.size() - first) / 2 / 44100;
+  EXPECT_NEAR(rising / seconds, 1000.0, 2.0);
+  EXPECT_TRUE(messages_.empty());
+}
+
+// The input device is lost a moment into a recording: the recording ends
+// with a message, the Record button comes up, and what was recorded is kept
+// as a valid file that becomes the loaded one.
+TEST_F(LiveWindow, AnInputLostWhileRecordingEndsItAndKeepsWhatWasRecorded) {
+  devices_.SetLineInFile(SineFile("line-in.wav", 4.0, 16000));
+  const std::string target = dir_.File("lost.wav");
+  SetFileRequestPrompt([&](QWidget*, const TFileRequest&) { return QString::fromStdString(target); });
+  struct RestorePrompt {
+    ~RestorePrompt() { SetFileRequestPrompt({}); }
+  } restore;
+  // The program tells such failures through its error handler, in a box.
+  std::vector<std::string> told;
+  SetApplicationErrorHandler([&](const std::string& message) { told.push_back(message); });
+  struct RestoreHandler {
+    ~RestoreHandler() { SetApplicationErrorHandler({}); }
+  } restoreHandler;
+  TFrmMain w;
+  Show(w);
+  TPlayerPanel* p = w.PlayerPanel();
+  QTest::mouseClick(p->RecordButton(), Qt::LeftButton);
+  TMMVirtualFaults faults;
+  faults.VanishAfterMs = 700;
+  devices_.SetInputFaults(faults);
+  QTest::mouseClick(p->RecordButton(), Qt::LeftButton);
+  ASSERT_TRUE(w.wavRecorder().Recording());
+  ASSERT_TRUE(WaitFor([&] { return !p->RecordButton()->Pressed(); }, 5000));
+  EXPECT_FALSE(w.wavRecorder().Recording());
+  EXPECT_TRUE(w.wavRecorder().FileName().empty());
+  EXPECT_EQ(Find<QLabel>(w, "labRec")->text(), QStringLiteral("No record File selected"));
+  ASSERT_EQ(told.size(), 1u);
+  EXPECT_NE(told[0].find("stopped working"), std::string::npos) << told[0];
+  ASSERT_TRUE(std::filesystem::exists(target));
+  EXPECT_EQ(w.WavePlayer().Wave().FileName(), target);
+  // Whole frames only, and about what was captured before the loss.
+  const std::vector<int16_t> s = WaveSamples(target);
+  EXPECT_EQ(s.size() % 2, 0u);
+  EXPECT_GT(s.size(), 2u * 44100 / 5);
+  EXPECT_LT(s.size(), 2u * 44100 * 3);
+  // The player can play it.
+  w.btnStartClick();
+  EXPECT_TRUE(WaitFor([&] { return w.MMWaveOut1().IsStarted(); }, 2000));
+  w.btnStopClick();
 }
 
 TEST_F(LiveWindow, DraggingTheSliderFreezesTheTimesWhilePlaybackGoesOn) {
