@@ -482,17 +482,28 @@ TEST_F(LiveWindow, RecordingTheLoopbackWhileTheGeneratorPlaysStoresTheTone) {
   // 2267.57 entries land within 0.25 % of the crest.
   const int crest = 32767 * 8212 / 16384;
   int peak = 0;
-  int rising = 0;
+  // The period from the rising zero crossings; a busy machine may starve
+  // the loopback for a moment, so periods broken by such a gap are left out.
+  size_t lastRise = 0;
+  size_t periodFrames = 0;
+  int periods = 0;
   for (size_t i = first; i + 2 < s.size(); i += 2) {
     peak = std::max({peak, std::abs(static_cast<int>(s[i])), std::abs(static_cast<int>(s[i + 1]))});
     EXPECT_EQ(s[i], s[i + 1]) << "frame " << i / 2;
-    if (s[i] < 0 && s[i + 2] >= 0) ++rising;
+    if (s[i] < 0 && s[i + 2] >= 0) {
+      const size_t frames = (i - lastRise) / 2;
+      if (lastRise > 0 && frames >= 40 && frames <= 48) {
+        periodFrames += frames;
+        ++periods;
+      }
+      lastRise = i;
+    }
     if (::testing::Test::HasFailure()) break;
   }
   EXPECT_LE(peak, crest);
   EXPECT_GE(peak, crest * 9975 / 10000);
-  const double seconds = static_cast<double>(s.size() - first) / 2 / 44100;
-  EXPECT_NEAR(rising / seconds, 1000.0, 2.0);
+  ASSERT_GT(periods, 1000);
+  EXPECT_NEAR(44100.0 * periods / static_cast<double>(periodFrames), 1000.0, 0.5);
   EXPECT_TRUE(messages_.empty());
 }
 
