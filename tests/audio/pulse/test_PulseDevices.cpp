@@ -3,7 +3,9 @@
 // on a user's desktop.
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <random>
+#include <thread>
 
 #include "../devices/DeviceTestParts.h"
 #include "PulseServer.h"
@@ -247,6 +249,72 @@ TEST_F(PulseTest, WithoutAReachableServerThereIsNoDeviceAndTheToolSaysSo) {
   EXPECT_NE(list.out.find("No wave audio playing device found"), std::string::npos) << list.out;
   EXPECT_EQ(check.exitCode, 1);
   EXPECT_NE(check.err.find("No wave audio recording device found"), std::string::npos) << check.err;
+}
+
+// The desktop program as a user starts it, in the Generator mode, with the
+// sound server as its output: its 1000 Hz tone at -6 dB comes back from the
+// null sink's monitor.
+TEST_F(PulseTest, TheDesktopProgramsGeneratorIsHeardOnTheServer) {
+#ifndef TONVISTA_DESKTOP_PROGRAM
+  GTEST_SKIP() << "the desktop program is tested on the sound server in plain builds only";
+#else
+  TMMWaveIn in("monitor");
+  Collector sink;
+  in.SetBufferSize(8192);
+  in.SetCallBackMode(cmThread);
+  in.SetDeviceID(MapperId);
+  Stereo16(in);
+  in.SetOutput(&sink);
+  in.Start();
+  TempDir home;
+  const std::vector<std::string> environment = {
+      "TONVISTA_CONFIG_DIR=" + home.File("config"), "TONVISTA_DATA_DIR=" + home.File("data"),
+      "QT_QPA_PLATFORM=offscreen", "XDG_RUNTIME_DIR=" + home.Path().string()};
+  ProcessResult program;
+  std::atomic<bool> ended{false};
+  std::thread run([&] {
+    program = RunProcess(TONVISTA_DESKTOP_PROGRAM, {"--mode", "generator", "--quit-after", "3000"},
+                         home.Path().string(), environment);
+    ended.store(true);
+  });
+  const bool quit = RunUntil([&] { return ended.load(); }, 60s);
+  run.join();
+  in.Close();
+  ASSERT_TRUE(quit);
+  EXPECT_EQ(program.exitCode, 0) << program.err;
+
+  // Left channel of what the monitor heard, from the first sound on.
+  const std::vector<uint8_t> bytes = sink.Bytes();
+  std::vector<int> left;
+  for (size_t i = 0; i + 3 < bytes.size(); i += 4) {
+    left.push_back(static_cast<int16_t>(bytes[i] | bytes[i + 1] << 8));
+  }
+  const auto first =
+      std::find_if(left.begin(), left.end(), [](int v) { return std::abs(v) > 100; });
+  ASSERT_GT(std::distance(first, left.end()), 44100) << "less than a second of the tone";
+  // Full scale times Amplitude 8212 / 16384, within the table's step.
+  const int crest = 32767 * 8212 / 16384;
+  int peak = 0;
+  size_t periods = 0;
+  size_t periodFrames = 0;
+  size_t lastRise = 0;
+  for (auto it = first; it + 1 != left.end(); ++it) {
+    peak = std::max(peak, std::abs(*it));
+    if (*it < 0 && *(it + 1) >= 0) {
+      const auto at = static_cast<size_t>(it - left.begin());
+      if (lastRise > 0 && at - lastRise >= 40 && at - lastRise <= 48) {
+        periodFrames += at - lastRise;
+        ++periods;
+      }
+      lastRise = at;
+    }
+  }
+  EXPECT_LE(peak, crest);
+  EXPECT_GE(peak, crest * 9975 / 10000);
+  ASSERT_GT(periods, 500u);
+  EXPECT_NEAR(44100.0 * static_cast<double>(periods) / static_cast<double>(periodFrames), 1000.0,
+              0.5);
+#endif
 }
 
 }  // namespace
