@@ -9,13 +9,12 @@
 #include <QDeadlineTimer>
 #include <QDir>
 #include <QFile>
-#include <QFileInfo>
 #include <QProcess>
 #include <QProcessEnvironment>
 #include <QStringList>
 #include <cstdlib>
-#include <string>
 
+#include "DataFolder.h"
 #include "Preferences.h"
 #include "SettingsKeyList.h"
 #include "TIniFile.h"
@@ -72,7 +71,6 @@ class Home {
 
  private:
   test::TempDir dir_;
-  static constexpr const char* kDataDirVariable = "TONVISTA_DATA_DIR";
 };
 
 struct Outcome {
