@@ -118,7 +118,15 @@ void ApplyWindowSettings(QWidget& window, const TAnalyzerSettings& settings) {
     } else if (k.Kind == TSettingKind::RadioGroup) {
       if (auto* group = Control<TMMRadioGroup>(window, k.Control)) group->SetItemIndex(*IntSetting(s, i));
     } else if (k.Kind == TSettingKind::CheckBox) {
-      if (auto* box = Control<QCheckBox>(window, k.Control)) box->setChecked(*BoolSetting(s, i));
+      if (auto* box = Control<QCheckBox>(window, k.Control)) {
+        // As a click: the window follows its check boxes' clicks, which
+        // setChecked alone does not send.
+        const bool on = *BoolSetting(s, i);
+        if (box->isChecked() != on) {
+          box->setChecked(on);
+          emit box->clicked(on);
+        }
+      }
     }
   }
 }
