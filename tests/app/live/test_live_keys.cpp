@@ -67,8 +67,8 @@ class LiveKeys : public test::WindowTest {
     o.noiseDb = -45;
     const std::string path = dir_.File("line.wav");
     WriteDtmfWave(path, kKeys, o);
-    keysEnd_ = static_cast<int64_t>((o.leadMs + static_cast<double>(kKeys.size()) * (o.toneMs + o.gapMs)) *
-                                    kRate / 1000) * kFrameBytes;
+    const double keysMs = o.leadMs + static_cast<double>(kKeys.size()) * (o.toneMs + o.gapMs);
+    keysEnd_ = static_cast<int64_t>(keysMs * kRate / 1000) * kFrameBytes;
     round_ = static_cast<int64_t>(SynthesizeDtmf(kKeys, o).size()) * kFrameBytes;
     devices_.SetLineInFile(path);
     return round_;
@@ -118,7 +118,8 @@ TEST_F(LiveKeys, OffNothingIsAppendedAndSwitchedOnWhileCapturingKeysFollow) {
   ASSERT_TRUE(w.MMWaveIn1().IsStarted());
   const QString caption = w.DtmfText();
   // A whole round and then the keys once more have passed the input.
-  ASSERT_TRUE(WaitFor([&] { return heard_.load() > round + keysEnd_ + kRate * kFrameBytes / 2; }, 20000));
+  const int64_t halfSecond = kRate * kFrameBytes / 2;
+  ASSERT_TRUE(WaitFor([&] { return heard_.load() > round + keysEnd_ + halfSecond; }, 20000));
   QCoreApplication::processEvents();
   EXPECT_EQ(w.DtmfText(), caption);
 
@@ -139,7 +140,7 @@ TEST_F(LiveKeys, OffNothingIsAppendedAndSwitchedOnWhileCapturingKeysFollow) {
   // Off again: the next round leaves labDTMF as it is.
   strict->setChecked(false);
   const int64_t from = heard_.load();
-  ASSERT_TRUE(WaitFor([&] { return heard_.load() > from + round + kRate * kFrameBytes / 2; }, 20000));
+  ASSERT_TRUE(WaitFor([&] { return heard_.load() > from + round + halfSecond; }, 20000));
   QCoreApplication::processEvents();
   EXPECT_EQ(w.DtmfText().toStdString(), kKeys);
 }

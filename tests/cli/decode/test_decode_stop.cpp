@@ -105,7 +105,10 @@ std::set<std::string> Entries(const fs::path& dir) {
 void WriteLongMuLawRecording(const std::string& file) {
   test::Bytes data(8000 * 300);
   for (size_t i = 0; i < data.size(); ++i) data[i] = static_cast<uint8_t>(0xE0 + i % 32);
-  test::WriteAll(file, test::RiffBuilder().Chunk("fmt ", test::FmtBody(7, 1, 8000, 8)).Chunk("data", data).Build());
+  test::WriteAll(file, test::RiffBuilder()
+                           .Chunk("fmt ", test::FmtBody(7, 1, 8000, 8))
+                           .Chunk("data", data)
+                           .Build());
 }
 
 // Four of them, two at a time.
@@ -186,7 +189,8 @@ TEST(DecodeStop, ASignalToAParallelRunEndsEveryJobAndLeavesNoTemporaryFolder) {
     const auto sent = Clock::now();
     ASSERT_EQ(kill(run, sig), 0);
     int status = 0;
-    const bool ended = WaitUntil([&] { return waitpid(run, &status, WNOHANG) == run; }, std::chrono::seconds(20));
+    const bool ended =
+        WaitUntil([&] { return waitpid(run, &status, WNOHANG) == run; }, std::chrono::seconds(20));
     if (!ended) {
       kill(run, SIGKILL);
       waitpid(run, &status, 0);

@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <condition_variable>
 #include <mutex>
@@ -62,7 +63,8 @@ class Heard {
 void Capture(LiveKeyDecoder& d, const std::vector<uint8_t>& bytes, const WAVEFORMATEX& format) {
   std::thread input([&] {
     for (size_t at = 0; at < bytes.size(); at += 8192) {
-      d.Tap(&format, bytes.data() + at, static_cast<int32_t>(std::min<size_t>(8192, bytes.size() - at)));
+      const size_t n = std::min<size_t>(8192, bytes.size() - at);
+      d.Tap(&format, bytes.data() + at, static_cast<int32_t>(n));
     }
   });
   input.join();
