@@ -97,6 +97,7 @@ TFrmMain::TFrmMain(TFrmInfo* startupScreen, QWidget* parent)
   ConnectMenus();
   FormCreate();
   CreateForms();
+  CreateLiveKeyDecoder();
   // The window sees keys before its controls.
   qApp->installEventFilter(this);
 }

@@ -11,6 +11,7 @@
 #include <memory>
 #include <mutex>
 
+#include "LiveKeyDecoder.h"
 #include "TFrozenSpectra.h"
 
 class QFrame;
@@ -305,6 +306,11 @@ class TFrmMain : public QMainWindow {
   std::mutex keysLock_;
   QString keysOnTheirWay_;
   void ShowKeysOnTheirWay();
+  // With the strict tone check on, the keys heard on the live input go to
+  // labDTMF. Declared before the devices, so that it outlives their
+  // capture thread.
+  std::unique_ptr<LiveKeyDecoder> liveKeys_;
+  void CreateLiveKeyDecoder();
   QFrame* controlArea_;
   TFuncPanel* funcPanel_;
   std::unique_ptr<TMainMenu> menus_;

@@ -117,7 +117,8 @@ TfDtmf::TfDtmf(QWidget* parent) : QDialog(parent) {
   strictCheck_->setObjectName(QStringLiteral("cbStrict"));
   strictCheck_->setToolTip(
       QStringLiteral("Accept only tones that meet the telephone receiver limits (frequency, duration, "
-                     "twist, noise) and ignore speech and music; uses the standard frequencies"));
+                     "twist, noise) and ignore speech and music; uses the standard frequencies. "
+                     "The Real Time mode then also shows the keys it hears"));
   strictCheck_->setChecked(false);
   outer->addWidget(strictCheck_);
 

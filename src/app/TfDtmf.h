@@ -1,7 +1,8 @@
 // "Frequencies settings": the eight tone frequencies the decoder measures,
 // either the standard DTMF set or a custom one, optionally shifted by an
-// offset, and whether file scans use the strict tone check. The choice is
-// kept in the preference key "Quellfon\Tonvista".
+// offset, and whether the strict tone check is used (by file scans, and to
+// decode the live input in the Real Time mode). The choice is kept in the
+// preference key "Quellfon\Tonvista".
 #pragma once
 
 #include <QDialog>
@@ -37,7 +38,8 @@ class TfDtmf : public QDialog {
 
   // The edits in the order n1..n8.
   TMMNumberEdit* Edit(int index) const { return edits_.at(static_cast<size_t>(index)); }
-  // "Strict tone check": wave file scans use the strict detector.
+  // "Strict tone check": wave file scans use the strict detector, and the
+  // Real Time mode appends the keys it hears to labDTMF.
   bool StrictToneCheck() const;
   // The stored choice, for the program's start before the dialog is shown.
   static bool StoredStrictToneCheck();

@@ -111,7 +111,15 @@ void RemoveWorkFoldersOnSignal() {
   sigaddset(&sa.sa_mask, SIGINT);
   sigaddset(&sa.sa_mask, SIGTERM);
   sigaddset(&sa.sa_mask, SIGHUP);
+  sigaddset(&sa.sa_mask, SIGPIPE);
   for (int sig : {SIGINT, SIGTERM, SIGHUP}) sigaction(sig, &sa, nullptr);
+  // A reader that went away (a pipe closed early, or the parallel run that
+  // started this job killed outright) ends the run at its next write;
+  // unless whoever started it asked for write errors instead.
+  struct sigaction current {};
+  if (sigaction(SIGPIPE, nullptr, &current) == 0 && current.sa_handler != SIG_IGN) {
+    sigaction(SIGPIPE, &sa, nullptr);
+  }
 }
 
 WorkFolder::WorkFolder(const std::string& parent, const std::string& prefix) {
@@ -120,7 +128,7 @@ WorkFolder::WorkFolder(const std::string& parent, const std::string& prefix) {
   // between cannot leave it behind.
   sigset_t block, old;
   sigemptyset(&block);
-  for (int sig : {SIGINT, SIGTERM, SIGHUP}) sigaddset(&block, sig);
+  for (int sig : {SIGINT, SIGTERM, SIGHUP, SIGPIPE}) sigaddset(&block, sig);
   pthread_sigmask(SIG_BLOCK, &block, &old);
   const bool made = mkdtemp(pattern.data()) != nullptr;
   const int cause = errno;

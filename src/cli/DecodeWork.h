@@ -16,8 +16,8 @@ class DtmfConverter;
 // /tmp (as mktemp chooses).
 std::string TemporaryFolder();
 
-// Makes SIGINT, SIGTERM and SIGHUP empty and remove every work folder still
-// open before the program ends of that signal.
+// Makes SIGINT, SIGTERM, SIGHUP and (unless ignored) SIGPIPE empty and
+// remove every work folder still open before the program ends of that signal.
 void RemoveWorkFoldersOnSignal();
 
 // A private folder "<parent>/<prefix>XXXXXX", emptied and removed with the

@@ -439,10 +439,19 @@ int RunParallel(const Options& options, const char* self) {
     posix_spawn_file_actions_adddup2(&actions, outPipe[1], 1);
     posix_spawn_file_actions_adddup2(&actions, errPipe[1], 2);
     posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-    const int rc = posix_spawn(&job.pid, "/proc/self/exe", &actions, nullptr, argvv.data(), environ);
+    // A stop signal waits until the new job is on the list, so that the
+    // handler ends it too; the job itself starts with the usual mask.
+    sigset_t stops, before;
+    sigemptyset(&stops);
+    for (int sig : {SIGINT, SIGTERM, SIGHUP}) sigaddset(&stops, sig);
+    sigprocmask(SIG_BLOCK, &stops, &before);
+    posix_spawnattr_t attributes;
+    posix_spawnattr_init(&attributes);
+    posix_spawnattr_setsigmask(&attributes, &before);
+    posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGMASK);
+    const int rc = posix_spawn(&job.pid, "/proc/self/exe", &actions, &attributes, argvv.data(), environ);
+    posix_spawnattr_destroy(&attributes);
     posix_spawn_file_actions_destroy(&actions);
-    close(outPipe[1]);
-    close(errPipe[1]);
     if (rc == 0) {
       for (auto& slot : gJobs) {
         if (slot == 0) {
@@ -451,6 +460,9 @@ int RunParallel(const Options& options, const char* self) {
         }
       }
     }
+    sigprocmask(SIG_SETMASK, &before, nullptr);
+    close(outPipe[1]);
+    close(errPipe[1]);
     if (rc != 0) {
       close(outPipe[0]);
       close(errPipe[0]);
@@ -505,11 +517,13 @@ int RunParallel(const Options& options, const char* self) {
     }
     for (Job& j : jobs) {
       if (j.done || j.out >= 0 || j.err >= 0) continue;
-      int ws = 0;
-      while (waitpid(j.pid, &ws, 0) < 0 && errno == EINTR) {
-      }
+      // Off the list before it is reaped: a signal handler must never
+      // reach a number that the system may give to another process.
       for (auto& slot : gJobs) {
         if (slot == j.pid) slot = 0;
+      }
+      int ws = 0;
+      while (waitpid(j.pid, &ws, 0) < 0 && errno == EINTR) {
       }
       if (WIFEXITED(ws)) {
         j.status = WEXITSTATUS(ws);
