@@ -8,7 +8,27 @@
 #include <chrono>
 #include <thread>
 
+#include "MMDispatch.h"
+#include "MMTypes.h"
+
 namespace tv {
+
+// A Close on the main thread that met a stop left pending, because the
+// device's own thread (thread callback mode) is handing a buffer down the
+// chain. That thread posts the stop's completion as it leaves; running the
+// main thread's queue until then (at most five seconds) means that once
+// Close returns, nothing of the device reaches the chain any more, so the
+// caller may relink or destroy what follows it. A handler on the main thread
+// itself (window mode) cannot be waited for; its stop completes when it
+// returns.
+inline void WaitForHandlerToLeave(TMMCBMode mode, const std::atomic<bool>& stopPending) {
+  if (mode != cmThread || !MainDispatcher().IsMainThread()) return;
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+  while (stopPending.load() && std::chrono::steady_clock::now() < deadline) {
+    MainDispatcher().ProcessMessages();
+    if (stopPending.load()) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  }
+}
 
 class TMMCloseClaim {
  public:

@@ -342,6 +342,7 @@ void TMMWaveOut::Close() {
   };
   if (state_.load() & (wsStarted | wsPaused)) {
     attempt([this] { Stop(); });
+    if (stopPending_.load()) WaitForHandlerToLeave(callBackMode_, stopPending_);
     if (stopPending_.load()) {
       closePending_.store(true);
       return;

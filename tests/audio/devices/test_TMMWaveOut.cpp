@@ -261,6 +261,43 @@ TEST_P(WaveOutModeTest, DeviceThatVanishesGivesOnErrorAndAClosedDevice) {
 
 INSTANTIATE_TEST_SUITE_P(Modes, WaveOutModeTest, ::testing::Values(cmWindow, cmThread), ModeName);
 
+// Close while the playback thread is handing a buffer down the chain: Close
+// returns only once that handler has left, so the caller may then relink or
+// destroy what follows the output.
+TEST_F(WaveOutTest, CloseWaitsForTheHandlerOnThePlaybackThread) {
+  class SlowSink : public TMMDSPComponent {
+   public:
+    SlowSink() : TMMDSPComponent("SlowSink") {}
+    ~SlowSink() override { Unlink(); }
+    std::span<const LinkProperty> LinkProperties() const override { return kPublishInputOutput; }
+    void BufferReady(PWaveHdr buffer) override {
+      inside.store(true);
+      entered.fetch_add(1);
+      std::this_thread::sleep_for(200ms);
+      inside.store(false);
+      TMMDSPComponent::BufferReady(buffer);
+    }
+    std::atomic<bool> inside{false};
+    std::atomic<int> entered{0};
+  };
+  FrameSource source;
+  SlowSink sink;
+  TMMWaveOut out("Out", devices);
+  out.SetCallBackMode(cmThread);
+  out.SetNumBuffers(4);
+  out.SetBufferSize(4096);
+  out.SetInput(&source);
+  out.SetOutput(&sink);
+  out.Start();
+  ASSERT_TRUE(RunUntil([&] { return sink.inside.load(); }));
+  out.Close();
+  EXPECT_FALSE(sink.inside.load());
+  EXPECT_FALSE(out.IsOpen());
+  const int calls = sink.entered.load();
+  RunFor(100ms);
+  EXPECT_EQ(sink.entered.load(), calls);
+}
+
 TEST_F(WaveOutTest, LoopingRestartsTheFileAndThePosition) {
   devices.SetSpeed(5);
   TempDir dir;
