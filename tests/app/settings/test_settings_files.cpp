@@ -8,6 +8,7 @@
 #include <QFile>
 #include <QFileInfo>
 
+#include "PromptedWindowTest.h"
 #include "../window/WindowTestEnv.h"
 #include "FileRequest.h"
 #include "TFrmMain.h"
@@ -23,19 +24,8 @@ namespace {
 
 using test::Find;
 
-class SettingsFiles : public test::WindowTest {
+class SettingsFiles : public test::PromptedWindowTest {
  protected:
-  void SetUp() override {
-    test::WindowTest::SetUp();
-    SetFileRequestPrompt([this](QWidget*, const TFileRequest& r) {
-      requests_.push_back(r);
-      return answer_;
-    });
-  }
-  void TearDown() override {
-    SetFileRequestPrompt({});
-    test::WindowTest::TearDown();
-  }
 
   // A host over a real main window and "Bars preference" window, with
   // devices kept in plain variables.
@@ -53,8 +43,6 @@ class SettingsFiles : public test::WindowTest {
     return h;
   }
 
-  std::vector<TFileRequest> requests_;
-  QString answer_;
   TDeviceChoice in_;
   TDeviceChoice out_;
   int deviceChanges_ = 0;

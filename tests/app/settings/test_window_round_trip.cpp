@@ -10,6 +10,7 @@
 #include <QFile>
 #include <QFileInfo>
 
+#include "PromptedWindowTest.h"
 #include "../window/WindowTestEnv.h"
 #include "SettingsKeyList.h"
 #include "DataFolder.h"
@@ -85,23 +86,7 @@ int32_t ValueOf(TFrmMain& w, const SettingsKey& k) {
   return -2;
 }
 
-class WindowSettings : public test::WindowTest {
- protected:
-  void SetUp() override {
-    test::WindowTest::SetUp();
-    SetFileRequestPrompt([this](QWidget*, const TFileRequest& r) {
-      requests_.push_back(r);
-      return answer_;
-    });
-  }
-  void TearDown() override {
-    SetFileRequestPrompt({});
-    test::WindowTest::TearDown();
-  }
-
-  std::vector<TFileRequest> requests_;
-  QString answer_;
-};
+class WindowSettings : public test::PromptedWindowTest {};
 
 TEST_F(WindowSettings, EveryControlGoesThroughTheMenuIntoAFileAndBackIntoAnotherWindow) {
   const QString path = QDir(AnalyzerProjectsFolder()).filePath(QStringLiteral("bench.prj"));

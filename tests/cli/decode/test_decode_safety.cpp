@@ -22,6 +22,7 @@
 
 #include "DtmfSynth.h"
 #include "RunProcess.h"
+#include "DecoderChild.h"
 #include "TestFiles.h"
 
 namespace tv {
@@ -32,7 +33,7 @@ using test::Bytes;
 using test::RunProcess;
 using test::TempDir;
 
-const std::string kDecoder = std::string(TONVISTA_BINARY_DIR) + "/bin/tonvista-decode";
+using test::kDecoder;
 
 // Every file below `root`, relative, as a sorted list.
 std::set<std::string> Tree(const fs::path& root) {
@@ -54,27 +55,6 @@ bool Any(const std::set<std::string>& names, const std::function<bool(const std:
 
 bool EndsWith(const std::string& s, const std::string& tail) {
   return s.size() >= tail.size() && s.compare(s.size() - tail.size(), tail.size(), tail) == 0;
-}
-
-// A child that runs while the test watches its files.
-pid_t Spawn(const std::vector<std::string>& args, const std::vector<std::string>& environment) {
-  std::vector<std::string> env = environment;
-  for (char** e = environ; *e != nullptr; ++e) env.emplace_back(*e);  // the first of a name wins
-  std::vector<char*> envp, argv;
-  for (std::string& e : env) envp.push_back(e.data());
-  envp.push_back(nullptr);
-  argv.push_back(const_cast<char*>(kDecoder.c_str()));
-  for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
-  argv.push_back(nullptr);
-  const pid_t pid = fork();
-  if (pid == 0) {
-    const int null = open("/dev/null", O_WRONLY);
-    dup2(null, 1);
-    dup2(null, 2);
-    execve(kDecoder.c_str(), argv.data(), envp.data());
-    _exit(127);
-  }
-  return pid;
 }
 
 // Five minutes of a quiet ramp: long enough that every stage can be caught,
@@ -112,7 +92,7 @@ const std::vector<Stage> kStages = {
 // the signal. Answers false when the run ended before the stage came.
 bool InterruptAt(const Stage& stage, int sig, const std::vector<std::string>& args,
                  const std::vector<std::string>& env, const fs::path& watch) {
-  const pid_t pid = Spawn(args, env);
+  const pid_t pid = test::SpawnDecoder(args, env);
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(120);
   bool reached = false;
   int status = 0;

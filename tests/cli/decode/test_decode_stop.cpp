@@ -17,6 +17,7 @@
 #include <string>
 #include <vector>
 
+#include "DecoderChild.h"
 #include "TestFiles.h"
 
 namespace tv {
@@ -25,28 +26,6 @@ namespace {
 namespace fs = std::filesystem;
 using test::TempDir;
 using Clock = std::chrono::steady_clock;
-
-const std::string kDecoder = std::string(TONVISTA_BINARY_DIR) + "/bin/tonvista-decode";
-
-pid_t Spawn(const std::vector<std::string>& args, const std::vector<std::string>& environment) {
-  std::vector<std::string> env = environment;
-  for (char** e = environ; *e != nullptr; ++e) env.emplace_back(*e);  // the first of a name wins
-  std::vector<char*> envp, argv;
-  for (std::string& e : env) envp.push_back(e.data());
-  envp.push_back(nullptr);
-  argv.push_back(const_cast<char*>(kDecoder.c_str()));
-  for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
-  argv.push_back(nullptr);
-  const pid_t pid = fork();
-  if (pid == 0) {
-    const int null = open("/dev/null", O_WRONLY);
-    dup2(null, 1);
-    dup2(null, 2);
-    execve(kDecoder.c_str(), argv.data(), envp.data());
-    _exit(127);
-  }
-  return pid;
-}
 
 // The state letter and parent of a process; false when it is gone.
 bool ProcessState(pid_t pid, char& state, pid_t& parent) {
@@ -125,7 +104,7 @@ std::vector<std::string> LongRun(const TempDir& dir) {
 // Starts the run and waits until both its jobs are at work, each with its
 // private folder made; answers the run, or 0 when that was not seen.
 pid_t StartAtWork(const std::vector<std::string>& args, const TempDir& tmp, std::set<pid_t>& jobs) {
-  const pid_t run = Spawn(args, {"TMPDIR=" + tmp.Path().string()});
+  const pid_t run = test::SpawnDecoder(args, {"TMPDIR=" + tmp.Path().string()});
   if (run <= 0) return 0;
   const bool working = WaitUntil(
       [&] {
