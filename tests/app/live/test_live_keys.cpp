@@ -20,37 +20,21 @@
 #include "TMMWaveIn.h"
 #include "TfDtmf.h"
 #include "TestFiles.h"
+#include "LiveWindowTest.h"
 #include "../window/WindowTestEnv.h"
 
 namespace tv {
 namespace {
 
 using test::Find;
+using test::WaitFor;
 
 constexpr int kRate = 44100;
 constexpr int kFrameBytes = 4;  // 16-bit stereo
 const std::string kKeys = "147*0#9D";
 
-bool WaitFor(const std::function<bool()>& done, int ms) {
-  const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
-  while (!done()) {
-    if (std::chrono::steady_clock::now() > end) return false;
-    QTest::qWait(10);
-  }
-  return true;
-}
-
-class LiveKeys : public test::WindowTest {
+class LiveKeys : public test::VirtualDevicesWindowTest {
  protected:
-  void SetUp() override {
-    WindowTest::SetUp();
-    SetSystemWaveDevices(&devices_);
-  }
-  void TearDown() override {
-    SetSystemWaveDevices(nullptr);
-    WindowTest::TearDown();
-  }
-
   // The keys after a short lead, then `tailMs` of line noise; the line-in
   // device plays it round and round. Answers the length of one round in
   // bytes, and where the keys end.
@@ -86,7 +70,6 @@ class LiveKeys : public test::WindowTest {
     ASSERT_TRUE(QTest::qWaitForWindowExposed(&w));
   }
 
-  TMMVirtualDevices devices_;
   std::atomic<int64_t> heard_{0};
   int64_t keysEnd_ = 0;
   int64_t round_ = 0;

@@ -43,22 +43,14 @@
 #include "TPlayerPanel.h"
 #include "TTitleBar.h"
 #include "TestFiles.h"
+#include "LiveWindowTest.h"
 #include "../window/WindowTestEnv.h"
 
 namespace tv {
 namespace {
 
 using test::Find;
-
-// Processes events until `done` holds or `ms` have passed.
-bool WaitFor(const std::function<bool()>& done, int ms = 5000) {
-  const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
-  while (!done()) {
-    if (std::chrono::steady_clock::now() > end) return false;
-    QTest::qWait(10);
-  }
-  return true;
-}
+using test::WaitFor;
 
 // A sine of `hz` in 16-bit PCM, the same on every channel.
 test::Bytes Sine(double seconds, int rate, int channels, double hz, int16_t amplitude) {
@@ -74,17 +66,8 @@ test::Bytes Sine(double seconds, int rate, int channels, double hz, int16_t ampl
 
 QString Db(double value) { return QLocale().toString(value, 'f', 2); }
 
-class LiveWindow : public test::WindowTest {
+class LiveWindow : public test::VirtualDevicesWindowTest {
  protected:
-  void SetUp() override {
-    WindowTest::SetUp();
-    SetSystemWaveDevices(&devices_);
-  }
-  void TearDown() override {
-    SetSystemWaveDevices(nullptr);
-    WindowTest::TearDown();
-  }
-
   // A 44100 Hz 16-bit stereo sine file of `seconds`.
   std::string SineFile(const char* name, double seconds, int16_t amplitude = 12000) {
     const std::string path = dir_.File(name);
@@ -106,7 +89,6 @@ class LiveWindow : public test::WindowTest {
 
   static int64_t PlayPosition(TFrmMain& w) { return w.WavePlayer().Wave().Position(); }
 
-  TMMVirtualDevices devices_;
 };
 
 TEST_F(LiveWindow, RealTimeRunsFromTheFirstShowWithEveryDisplayFed) {
