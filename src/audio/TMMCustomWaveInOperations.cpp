@@ -186,6 +186,7 @@ void TMMCustomWaveIn::Close() {
   };
   if (state_.load() & (wsStarted | wsPaused)) {
     attempt([this] { Stop(); });
+    if (stopPending_.load()) WaitForHandlerToLeave(callBackMode_, stopPending_);
     if (stopPending_.load()) {
       closePending_.store(true);
       return;

@@ -150,6 +150,24 @@ class Collector : public TMMDSPComponent {
   std::vector<PWaveHdr> nextInRing_;
 };
 
+// Holds the device's thread inside the chain for 200 ms at each buffer, so
+// that a Close can meet a handler still running.
+class SlowSink : public TMMDSPComponent {
+ public:
+  SlowSink() : TMMDSPComponent("SlowSink") {}
+  ~SlowSink() override { Unlink(); }
+  std::span<const LinkProperty> LinkProperties() const override { return kPublishInputOutput; }
+  void BufferReady(PWaveHdr buffer) override {
+    inside.store(true);
+    entered.fetch_add(1);
+    std::this_thread::sleep_for(200ms);
+    inside.store(false);
+    TMMDSPComponent::BufferReady(buffer);
+  }
+  std::atomic<bool> inside{false};
+  std::atomic<int> entered{0};
+};
+
 class EventLog {
  public:
   void Add(const std::string& what) {

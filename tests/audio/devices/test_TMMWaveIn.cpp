@@ -336,6 +336,26 @@ TEST_P(WaveInModeTest, DeviceThatVanishesGivesOnErrorAndAClosedDevice) {
 
 INSTANTIATE_TEST_SUITE_P(Modes, WaveInModeTest, ::testing::Values(cmWindow, cmThread), ModeName);
 
+// Close while the capture thread is handing a buffer down the chain: Close
+// returns only once that handler has left, so that the caller (the main
+// window switching chains or going away) may relink or destroy what follows.
+TEST_F(WaveInTest, CloseWaitsForTheHandlerOnTheCaptureThread) {
+  SlowSink sink;
+  TMMWaveIn in("In", devices);
+  in.SetCallBackMode(cmThread);
+  Stereo16(in);
+  in.SetDeviceID(TMMVirtualDevices::kSilenceIn);
+  in.SetOutput(&sink);
+  in.Start();
+  ASSERT_TRUE(RunUntil([&] { return sink.inside.load(); }));
+  in.Close();
+  EXPECT_FALSE(sink.inside.load());
+  EXPECT_FALSE(in.IsOpen());
+  const int calls = sink.entered.load();
+  RunFor(100ms);
+  EXPECT_EQ(sink.entered.load(), calls);
+}
+
 TEST_F(WaveInTest, DeviceFailuresAtOpenLeaveItClosedWithOneOnError) {
   struct Case {
     TMMVirtualFaults faults;

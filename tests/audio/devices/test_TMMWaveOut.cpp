@@ -265,21 +265,6 @@ INSTANTIATE_TEST_SUITE_P(Modes, WaveOutModeTest, ::testing::Values(cmWindow, cmT
 // returns only once that handler has left, so the caller may then relink or
 // destroy what follows the output.
 TEST_F(WaveOutTest, CloseWaitsForTheHandlerOnThePlaybackThread) {
-  class SlowSink : public TMMDSPComponent {
-   public:
-    SlowSink() : TMMDSPComponent("SlowSink") {}
-    ~SlowSink() override { Unlink(); }
-    std::span<const LinkProperty> LinkProperties() const override { return kPublishInputOutput; }
-    void BufferReady(PWaveHdr buffer) override {
-      inside.store(true);
-      entered.fetch_add(1);
-      std::this_thread::sleep_for(200ms);
-      inside.store(false);
-      TMMDSPComponent::BufferReady(buffer);
-    }
-    std::atomic<bool> inside{false};
-    std::atomic<int> entered{0};
-  };
   FrameSource source;
   SlowSink sink;
   TMMWaveOut out("Out", devices);
