@@ -11,20 +11,14 @@
 #include <string>
 #include <vector>
 
+#include "FuzzFolder.h"
 #include "TMMAudioFile.h"
 #include "MMMPEG.h"
 
 namespace {
 
 std::string Folder() {
-  static const std::string dir = [] {
-    std::error_code ec;
-    std::filesystem::path base = "/dev/shm";
-    if (!std::filesystem::is_directory(base, ec)) base = std::filesystem::temp_directory_path();
-    const auto d = base / ("tv-mpeg-fuzz-" + std::to_string(::getpid()));
-    std::filesystem::create_directories(d, ec);
-    return d.string();
-  }();
+  static const std::string dir = tv::fuzz::WorkFolder("mpeg");
   return dir;
 }
 

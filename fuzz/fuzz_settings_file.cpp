@@ -11,6 +11,7 @@
 #include <string>
 #include <string_view>
 
+#include "FuzzFolder.h"
 #include "TAnalyzerSettings.h"
 #include "TIniFile.h"
 
@@ -21,14 +22,7 @@ void Check(bool ok) {
 }
 
 std::string Folder() {
-  static const std::string dir = [] {
-    std::error_code ec;
-    std::filesystem::path base = "/dev/shm";
-    if (!std::filesystem::is_directory(base, ec)) base = std::filesystem::temp_directory_path();
-    const auto d = base / ("tv-settings-fuzz-" + std::to_string(::getpid()));
-    std::filesystem::create_directories(d, ec);
-    return d.string();
-  }();
+  static const std::string dir = tv::fuzz::WorkFolder("settings");
   return dir;
 }
 

@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "FuzzFolder.h"
 #include "TMMAudioFile.h"
 #include "TMMWave.h"
 #include "TMMWaveFile.h"
@@ -19,25 +20,7 @@
 namespace {
 
 std::string Folder() {
-  static const std::string dir = [] {
-    std::error_code ec;
-    // The script that runs us names a folder it removes at the end.
-    if (const char* work = std::getenv("TONVISTA_FUZZ_WORK"); work != nullptr && work[0] != '\0') {
-      return std::string(work);
-    }
-    std::filesystem::path base = "/dev/shm";
-    if (!std::filesystem::is_directory(base, ec)) base = std::filesystem::temp_directory_path();
-    const auto d = base / ("tv-wave-fuzz-" + std::to_string(::getpid()));
-    std::filesystem::create_directories(d, ec);
-    // Run by hand: the folder goes at a normal end.
-    static char made[4096];
-    std::snprintf(made, sizeof made, "%s", d.c_str());
-    std::atexit([] {
-      std::error_code e;
-      std::filesystem::remove_all(made, e);
-    });
-    return d.string();
-  }();
+  static const std::string dir = tv::fuzz::WorkFolder("wave");
   return dir;
 }
 
