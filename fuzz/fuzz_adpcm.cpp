@@ -4,13 +4,11 @@
 // different one, whole and in pieces, and through the audio file source.
 // Only the codec and wave errors may come out; the conversion must answer
 // the same bytes however the data is split.
-#include <unistd.h>
 
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
-#include <filesystem>
 #include <string>
 #include <vector>
 

@@ -2,12 +2,10 @@
 // and offered to the reader the way the audio file source does (can-open,
 // file information with a scan, load, decode to the end, seek). Only the
 // reader's and the audio file source's errors may come out.
-#include <unistd.h>
 
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
-#include <filesystem>
 #include <string>
 #include <vector>
 

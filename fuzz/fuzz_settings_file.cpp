@@ -2,12 +2,10 @@
 // Reading must not fail; writing a key must keep every other key's value,
 // read back as written, and leave a file that reads the same once more.
 // The file routines run on one case in 64 (the in-memory text on all).
-#include <unistd.h>
 
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
-#include <filesystem>
 #include <string>
 #include <string_view>
 

@@ -2,12 +2,10 @@
 // loaded, read to the end, positioned, appended to and converted. Only the
 // wave errors may come out; anything else (a crash, a leak, undefined
 // behaviour, another exception) is a finding.
-#include <unistd.h>
 
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
-#include <cstdlib>
 #include <filesystem>
 #include <string>
 #include <vector>
