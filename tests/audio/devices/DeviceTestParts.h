@@ -253,6 +253,21 @@ class DeviceTest : public ::testing::Test {
     return loop.RunUntil(done, timeout);
   }
 
+  // Starts a device whose thread feeds `sink`, closes it while the thread is
+  // inside the sink, and checks that Close waited for the handler to leave
+  // and that nothing reaches the sink afterwards.
+  template <class Device>
+  void ExpectCloseWaitsForTheHandler(Device& device, SlowSink& sink) {
+    device.Start();
+    ASSERT_TRUE(RunUntil([&] { return sink.inside.load(); }));
+    device.Close();
+    EXPECT_FALSE(sink.inside.load());
+    EXPECT_FALSE(device.IsOpen());
+    const int calls = sink.entered.load();
+    RunFor(100ms);
+    EXPECT_EQ(sink.entered.load(), calls);
+  }
+
   LoopDispatcher loop;
   TMMVirtualDevices devices;
   ApplicationErrors appErrors;

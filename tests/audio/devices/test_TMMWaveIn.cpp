@@ -346,14 +346,7 @@ TEST_F(WaveInTest, CloseWaitsForTheHandlerOnTheCaptureThread) {
   Stereo16(in);
   in.SetDeviceID(TMMVirtualDevices::kSilenceIn);
   in.SetOutput(&sink);
-  in.Start();
-  ASSERT_TRUE(RunUntil([&] { return sink.inside.load(); }));
-  in.Close();
-  EXPECT_FALSE(sink.inside.load());
-  EXPECT_FALSE(in.IsOpen());
-  const int calls = sink.entered.load();
-  RunFor(100ms);
-  EXPECT_EQ(sink.entered.load(), calls);
+  ExpectCloseWaitsForTheHandler(in, sink);
 }
 
 TEST_F(WaveInTest, DeviceFailuresAtOpenLeaveItClosedWithOneOnError) {

@@ -273,14 +273,7 @@ TEST_F(WaveOutTest, CloseWaitsForTheHandlerOnThePlaybackThread) {
   out.SetBufferSize(4096);
   out.SetInput(&source);
   out.SetOutput(&sink);
-  out.Start();
-  ASSERT_TRUE(RunUntil([&] { return sink.inside.load(); }));
-  out.Close();
-  EXPECT_FALSE(sink.inside.load());
-  EXPECT_FALSE(out.IsOpen());
-  const int calls = sink.entered.load();
-  RunFor(100ms);
-  EXPECT_EQ(sink.entered.load(), calls);
+  ExpectCloseWaitsForTheHandler(out, sink);
 }
 
 TEST_F(WaveOutTest, LoopingRestartsTheFileAndThePosition) {
